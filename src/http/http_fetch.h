@@ -12,17 +12,17 @@
 namespace lirevo {
 
 struct HttpFetchParams {
-  std::string url;       // http:// or https://
-  int method = 0;        // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT; else GET
-  std::string postText;  // body when postBytes is empty
-  std::string* sendCookies = nullptr;      // in and out: "a=1; b=2", replaced by the merged set
-  std::string* returnedCookies = nullptr;  // out, appended to
-  std::string extraHeaders;                // lines joined by "\r\n", no final line end
-  std::string* returnedHeaders = nullptr;  // out: raw header text of the final response
+  std::string url;                          // http:// or https://
+  int method = 0;                           // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT; else GET
+  std::string postText;                     // body when postBytes is empty
+  std::string* sendCookies = nullptr;       // in and out: "a=1; b=2", replaced by the merged set
+  std::string* returnedCookies = nullptr;   // out, appended to
+  std::string extraHeaders;                 // lines joined by "\r\n", no final line end
+  std::string* returnedHeaders = nullptr;   // out: raw header text of the final response
   bool disableRedirects = false;
   std::string userName;
   std::string password;
-  std::string proxyAddress;  // host:port; empty: direct, environment ignored
+  std::string proxyAddress;                 // host:port; empty: direct, environment ignored
   std::string proxyUserName;
   std::string proxyPassword;
   int timeoutSeconds = 0;                   // 0 or less: 30 s
@@ -31,7 +31,7 @@ struct HttpFetchParams {
   ByteData* responseBody = nullptr;         // out: the body exactly as received
   bool autoMergeCookies = true;
   bool addDefaultHeaders = true;
-  ByteData postBytes;  // body as bytes; wins over postText
+  ByteData postBytes;                       // body as bytes; wins over postText
   bool normalizeHeaders = true;
 };
 
