@@ -73,7 +73,11 @@ bool resolveLiveStream(ControlAccess& window, const std::string& shareLink, std:
   // already been converted when the page declares a charset, and decoding
   // that a second time would garble every Chinese character in it.
   ByteData body;
-  httpFetch({.url = shareLink, .extraHeaders = std::string(kMobileUserAgentLine), .responseBody = &body});
+  HttpFetchParams request;
+  request.url = shareLink;
+  request.extraHeaders = kMobileUserAgentLine;
+  request.responseBody = &body;
+  httpFetch(request);
   const std::string page = utf8ToGbk(untilZeroByte(body));
 
   if (containsText(page, "直播已结束"_gbk)) {

@@ -262,7 +262,8 @@ TEST(ProcessRunner, StartsTheChildAsTheRecorderNeedsIt) {
   runProcess(link, " cwd", {}, nullptr, &log);
   EXPECT_EQ(log, fs::canonical(directory.path()).string() + "\r\n\r\n") << "working directory";
   runProcess(link, " stdin group signals", {}, nullptr, &log);
-  EXPECT_EQ(log, "eofownint:default mask:none\r\n");
+  // Three writes: one chunk each or fewer, as the reads happen to fall.
+  EXPECT_EQ(replaceAll(log, "\r\n", ""), "eofownint:default mask:none");
 }
 
 TEST(ProcessRunner, ChildStartsWithSignalsAtTheirDefaultsWhateverTheCallerBlocks) {
@@ -549,7 +550,7 @@ TEST(RecordingJob, MissingRecorderIsReportedInTheDisplay) {
   Studio studio(false);
   studio.setRoom("http://pull@127.0.0.1:9/stage/stream-1_hd.flv");
   // Blanks pasted around and inside the link are removed first.
-  studio.window.setText("编辑框_url"_gbk, "　" + studio.pages.shareLink("room1") + " "_gbk);
+  studio.window.setText("编辑框_url"_gbk, "　"_gbk + studio.pages.shareLink("room1") + " "_gbk);
   studio.start().get();
   EXPECT_EQ(studio.window.text("编辑框_url"_gbk), studio.pages.shareLink("room1"));
   EXPECT_TRUE(studio.window.messages().empty());
@@ -596,8 +597,9 @@ TEST_F(RecordingUdp1111, RecordsUntilStoppedAndRelaysTheStream) {
   EXPECT_TRUE(media.hasAudio);
   EXPECT_GT(media.durationSeconds, recordedSeconds - 2.5);
   EXPECT_LT(media.durationSeconds, recordedSeconds + 2.5);
-  EXPECT_GT(relay.transportStreamDatagrams(), 10);
-  EXPECT_EQ(relay.otherDatagrams(), 0);
+  relay.stop();
+  EXPECT_GT(relay.transportStreamPackets(), 100u);
+  EXPECT_LT(relay.bytesOutOfSync(), relay.bytesReceived() / 100) << relay.bytesReceived();
 }
 
 TEST_F(RecordingUdp1111, SourceDyingMidStreamStillLeavesAPlayableFile) {

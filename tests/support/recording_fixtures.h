@@ -206,8 +206,9 @@ class LiveFlvSource {
   bool m_listening = false;
 };
 
-// Listens on the recorder's UDP relay, 127.0.0.1:1111, and counts the
-// datagrams that hold whole MPEG-TS packets (a 0x47 sync byte every 188 bytes).
+// Listens on the recorder's UDP relay, 127.0.0.1:1111, and reads what
+// arrives as one MPEG transport stream: datagrams need not end on packet
+// boundaries, so packets are counted by their 0x47 sync bytes 188 bytes apart.
 class UdpRelayListener {
  public:
   UdpRelayListener() {
@@ -221,37 +222,56 @@ class UdpRelayListener {
     m_bound = ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     if (m_bound) m_thread = std::thread([this] { receive(); });
   }
-  ~UdpRelayListener() {
-    m_stop = true;
-    if (m_thread.joinable()) m_thread.join();
-    ::close(m_socket);
-  }
+  ~UdpRelayListener() { stop(); }
   UdpRelayListener(const UdpRelayListener&) = delete;
   UdpRelayListener& operator=(const UdpRelayListener&) = delete;
 
   bool bound() const { return m_bound; }
-  int transportStreamDatagrams() const { return m_tsDatagrams; }
-  int otherDatagrams() const { return m_otherDatagrams; }
+  // Ends listening; the counts below are final afterwards.
+  void stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    if (m_socket >= 0) ::close(m_socket);
+    m_socket = -1;
+  }
+  std::size_t bytesReceived() const { return m_bytes.size(); }
+  // Whole packets in sync, and the bytes that belonged to none.
+  std::size_t transportStreamPackets() const { return count().first; }
+  std::size_t bytesOutOfSync() const { return count().second; }
 
  private:
+  static constexpr std::size_t kPacketBytes = 188;
+  static constexpr std::size_t kKeepBytes = 8 << 20;
+
   void receive() {
     std::vector<unsigned char> buffer(65536);
     while (!m_stop) {
       pollfd wait{m_socket, POLLIN, 0};
       if (::poll(&wait, 1, 100) <= 0) continue;
       const ssize_t size = ::recv(m_socket, buffer.data(), buffer.size(), 0);
-      if (size <= 0) continue;
-      bool transportStream = size % 188 == 0;
-      for (ssize_t at = 0; transportStream && at < size; at += 188) transportStream = buffer[at] == 0x47;
-      ++(transportStream ? m_tsDatagrams : m_otherDatagrams);
+      if (size > 0 && m_bytes.size() < kKeepBytes) m_bytes.insert(m_bytes.end(), buffer.begin(), buffer.begin() + size);
     }
+  }
+  std::pair<std::size_t, std::size_t> count() const {
+    std::size_t packets = 0, outOfSync = 0;
+    for (std::size_t at = 0; at < m_bytes.size();) {
+      const bool inSync = m_bytes[at] == 0x47 &&
+                          (at + kPacketBytes >= m_bytes.size() || m_bytes[at + kPacketBytes] == 0x47);
+      if (inSync && at + kPacketBytes <= m_bytes.size()) {
+        ++packets;
+        at += kPacketBytes;
+      } else {
+        ++outOfSync;
+        ++at;
+      }
+    }
+    return {packets, outOfSync};
   }
 
   int m_socket = -1;
   bool m_bound = false;
   std::atomic<bool> m_stop{false};
-  std::atomic<int> m_tsDatagrams{0};
-  std::atomic<int> m_otherDatagrams{0};
+  std::vector<unsigned char> m_bytes;  // written by the receiving thread until stop()
   std::thread m_thread;
 };
 
