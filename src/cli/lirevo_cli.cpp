@@ -89,7 +89,8 @@ int resolveCommand(const std::string& link) {
 std::string prepareRecorder(const fs::path& directory) {
   const fs::path recorder = directory / "ffm.exe";
   std::error_code error;
-  if (fs::is_symlink(fs::symlink_status(recorder, error)) || fs::exists(recorder, error)) return recorder.string();
+  if (fs::is_symlink(fs::symlink_status(recorder, error)) || fs::exists(recorder, error))
+    return recorder.string();
   std::string ffmpeg;
   std::stringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
   for (std::string entry; std::getline(path, entry, ':');) {
@@ -179,7 +180,8 @@ int recordCommand(const std::string& link, const std::string& directoryArgument)
   if (!messages.empty()) return kExitFailure;
   const std::string output = gbkToUtf8(window.text("编辑框_下载目录"_gbk));
   struct stat info {};
-  return !output.empty() && ::stat(output.c_str(), &info) == 0 && info.st_size > 0 ? EXIT_SUCCESS : kExitFailure;
+  return !output.empty() && ::stat(output.c_str(), &info) == 0 && info.st_size > 0 ? EXIT_SUCCESS
+                                                                                   : kExitFailure;
 }
 
 int usage() {

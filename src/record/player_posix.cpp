@@ -66,7 +66,8 @@ void startPlayer(const std::string& programDirectory) {
   posix_spawn_file_actions_addopen(setup.fileActions(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(setup.fileActions(), STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  if (posix_spawn(&pid, "/bin/sh", setup.fileActions(), setup.attributes(), argv.data(), environ) != 0) return;
+  if (posix_spawn(&pid, "/bin/sh", setup.fileActions(), setup.attributes(), argv.data(), environ) != 0)
+    return;
   // Nobody waits for the player, but somebody has to collect its exit
   // status, or each closed player would linger as a zombie.
   std::thread([pid] {

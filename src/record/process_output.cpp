@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "process_output.h"
 
+#include <algorithm>
 #include <array>
 
 #include "charset.h"
@@ -29,16 +30,23 @@ std::size_t incompleteUtf8Tail(std::string_view bytes) {
     const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
     if ((byte & 0xC0) == 0x80) continue;  // continuation byte: look further back
     std::size_t length = 1;
-    if ((byte & 0xE0) == 0xC0) length = 2;
-    else if ((byte & 0xF0) == 0xE0) length = 3;
-    else if ((byte & 0xF8) == 0xF0) length = 4;
+    if ((byte & 0xE0) == 0xC0)
+      length = 2;
+    else if ((byte & 0xF0) == 0xE0)
+      length = 3;
+    else if ((byte & 0xF8) == 0xF0)
+      length = 4;
     return length > back ? back : 0;
   }
   return 0;
 }
 
 std::string toText(std::string_view bytes) {
-  return utf8ToGbk(untilZeroByte(rewriteLineEnds(bytes)));
+  std::string text(untilZeroByte(rewriteLineEnds(bytes)));
+  // FFmpeg's output is nearly always plain ASCII, the same in both encodings.
+  const bool ascii =
+      std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? text : utf8ToGbk(text);
 }
 
 }  // namespace

@@ -126,8 +126,8 @@ TEST(CommandLineSplit, FollowsTheWindowsStartUpRules) {
       {"the recorder's line",
        " -hide_banner -i \"http://pull-x.example/stage/s_hd.flv?a=1&b=2\" -c copy -f mpegts -y "
        "udp://127.0.0.1:1111 -c copy 1700000000123.mp4",
-       {"-hide_banner", "-i", "http://pull-x.example/stage/s_hd.flv?a=1&b=2", "-c", "copy", "-f", "mpegts", "-y",
-        "udp://127.0.0.1:1111", "-c", "copy", "1700000000123.mp4"}},
+       {"-hide_banner", "-i", "http://pull-x.example/stage/s_hd.flv?a=1&b=2", "-c", "copy", "-f", "mpegts",
+        "-y", "udp://127.0.0.1:1111", "-c", "copy", "1700000000123.mp4"}},
   };
   for (const Case& c : cases) EXPECT_EQ(splitCommandLine(c.line), c.arguments) << c.name;
 }
@@ -159,7 +159,8 @@ TEST(ProcessOutput, TranslatesTheFirstMarkerOfTheTable) {
       {"input/output error", "x: Input/output error", "输入/输出 错误"_gbk},
       {"conversion beats a missing file", "No such file or directory\r\nConversion failed!", "转换失败"_gbk},
       {"missing file", "a.flv: No such file or directory", "输入/输出 的 文件/路径 不存在"_gbk},
-      {"other letter case is no marker", "MUXING OVERHEAD: 1% conversion FAILED", "MUXING OVERHEAD: 1% conversion FAILED"},
+      {"other letter case is no marker", "MUXING OVERHEAD: 1% conversion FAILED",
+       "MUXING OVERHEAD: 1% conversion FAILED"},
       {"no marker", "frame=  10 fps=0.0", "frame=  10 fps=0.0"},
   };
   for (const Case& c : cases) EXPECT_EQ(translateStatus(c.chunk), c.status) << c.name;
@@ -200,14 +201,21 @@ TEST(ProcessRunner, ChunksTranslationsAndLog) {
       {"a lone line feed", {"hex", hex("a\nb")}, {"a\r\nb"}, "a\r\nb\r\n"},
       {"carriage return and line feed", {"hex", hex("a\r\n")}, {"a\r\r\n"}, "a\r\r\n\r\n"},
       {"blank and line feed", {"hex", hex("a \n")}, {"a \n"}, "a \n\r\n"},
-      {"progress reports joined", {"hex", hex("frame=1 \rframe=2 \r")}, {"frame=1 frame=2 "}, "frame=1 frame=2 \r\n"},
+      {"progress reports joined",
+       {"hex", hex("frame=1 \rframe=2 \r")},
+       {"frame=1 frame=2 "},
+       "frame=1 frame=2 \r\n"},
       {"statistics translated, log untranslated",
        {"hex", hex("video:1kB muxing overhead: unknown\n")},
        {"任务完成"_gbk},
        "video:1kB muxing overhead: unknown\r\n\r\n"},
-      {"marker order", {"hex", hex("Conversion failed! No such file or directory")}, {"转换失败"_gbk},
+      {"marker order",
+       {"hex", hex("Conversion failed! No such file or directory")},
+       {"转换失败"_gbk},
        "Conversion failed! No such file or directory\r\n"},
-      {"standard error shares the pipe", {"err", hex("x: Input/output error")}, {"输入/输出 错误"_gbk},
+      {"standard error shares the pipe",
+       {"err", hex("x: Input/output error")},
+       {"输入/输出 错误"_gbk},
        "x: Input/output error\r\n"},
       {"a chunk that ends at a zero byte", {"hex", hex(std::string("ok\0hidden", 9))}, {"ok"}, "ok\r\n"},
       {"a chunk of only a zero byte is no chunk", {"hex", "00"}, {}, ""},
@@ -258,7 +266,8 @@ TEST(ProcessRunner, StartsTheChildAsTheRecorderNeedsIt) {
   fs::create_symlink(LIREVO_RUNNER_CHILD, link);
   std::string log;
   runProcess(link, " args -i \"a b\" c  \"\" end", {}, nullptr, &log);
-  EXPECT_EQ(log, "[-i]\r\n[a b]\r\n[c]\r\n[]\r\n[end]\r\n\r\n") << "arguments split like a Windows command line";
+  EXPECT_EQ(log, "[-i]\r\n[a b]\r\n[c]\r\n[]\r\n[end]\r\n\r\n")
+      << "arguments split like a Windows command line";
   runProcess(link, " cwd", {}, nullptr, &log);
   EXPECT_EQ(log, fs::canonical(directory.path()).string() + "\r\n\r\n") << "working directory";
   runProcess(link, " stdin group signals", {}, nullptr, &log);
@@ -352,7 +361,8 @@ TEST(RecorderStop, TerminatesTheFirstOfSeveralAndWaitsForTheEnd) {
   ASSERT_TRUE(testing::waitUntil(
       [&] {
         return findProcessIdByName("lrvkill.exe") != 0 &&
-               findProcessIdByName("lrvkill.exe") == static_cast<std::uint32_t>(std::min(first.pid(), second.pid()));
+               findProcessIdByName("lrvkill.exe") ==
+                   static_cast<std::uint32_t>(std::min(first.pid(), second.pid()));
       },
       10s));
   const pid_t earlier = std::min(first.pid(), second.pid());
@@ -387,7 +397,8 @@ TEST(RecordingName, ThirteenDigitsFromUnixTimeAndTheRealMillisecond) {
       {"last millisecond of a second", 1700000000999, "1700000000999"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(makeTimestampName(system_clock::time_point(milliseconds(c.sinceEpochMs))), c.baseName) << c.name;
+    EXPECT_EQ(makeTimestampName(system_clock::time_point(milliseconds(c.sinceEpochMs))), c.baseName)
+        << c.name;
 }
 
 TEST(RecordingName, NeverReusesTheNameOfAnExistingFile) {
@@ -400,7 +411,8 @@ TEST(RecordingName, NeverReusesTheNameOfAnExistingFile) {
   // Jobs started at the very same moment on several threads.
   std::vector<std::future<std::string>> names;
   for (int i = 0; i < 8; ++i)
-    names.push_back(std::async(std::launch::async, [&] { return reserveOutputName(directory.path(), start); }));
+    names.push_back(
+        std::async(std::launch::async, [&] { return reserveOutputName(directory.path(), start); }));
   std::set<std::string> distinct;
   for (auto& name : names) distinct.insert(name.get());
   EXPECT_EQ(distinct.size(), 8u);
@@ -556,8 +568,8 @@ TEST(RecordingJob, MissingRecorderIsReportedInTheDisplay) {
   EXPECT_TRUE(studio.window.messages().empty());
   EXPECT_EQ(studio.window.text("标签1"_gbk), "当前直播最高清晰度为：超清"_gbk);
   EXPECT_EQ(studio.window.text(display()), studio.programDirectory.path() + "/ffm.exe 不存在\r\n"_gbk);
-  EXPECT_TRUE(std::regex_match(studio.outputPath(),
-                               std::regex(studio.programDirectory.path() + "/[0-9]{13}\\.mp4")))
+  EXPECT_TRUE(
+      std::regex_match(studio.outputPath(), std::regex(studio.programDirectory.path() + "/[0-9]{13}\\.mp4")))
       << studio.outputPath();
   EXPECT_TRUE(testing::mp4Files(studio.programDirectory.path()).empty()) << "no empty file is left behind";
 }
@@ -586,12 +598,14 @@ TEST_F(RecordingUdp1111, RecordsUntilStoppedAndRelaysTheStream) {
   ASSERT_EQ(job.wait_for(60s), std::future_status::ready);
 
   EXPECT_EQ(studio.window.text("标签1"_gbk), "当前直播最高清晰度为：超清"_gbk);
-  EXPECT_TRUE(containsText(studio.window.text(display()), "任务完成\r\n"_gbk)) << studio.window.text(display());
+  EXPECT_TRUE(containsText(studio.window.text(display()), "任务完成\r\n"_gbk))
+      << studio.window.text(display());
   const std::vector<std::string> files = testing::mp4Files(studio.programDirectory.path());
   ASSERT_EQ(files.size(), 1u);
   EXPECT_TRUE(std::regex_match(files[0], std::regex("[0-9]{13}\\.mp4"))) << files[0];
   EXPECT_EQ(studio.outputPath(), studio.programDirectory.path() + "/" + files[0]);
-  const testing::MediaSummary media = testing::probeMedia(studio.outputPath(), studio.programDirectory.path());
+  const testing::MediaSummary media =
+      testing::probeMedia(studio.outputPath(), studio.programDirectory.path());
   EXPECT_TRUE(media.readable);
   EXPECT_TRUE(media.hasVideo);
   EXPECT_TRUE(media.hasAudio);
@@ -613,7 +627,8 @@ TEST_F(RecordingUdp1111, SourceDyingMidStreamStillLeavesAPlayableFile) {
   source.kill();
   // The recorder ends by itself: nobody stops it.
   ASSERT_EQ(job.wait_for(60s), std::future_status::ready);
-  const testing::MediaSummary media = testing::probeMedia(studio.outputPath(), studio.programDirectory.path());
+  const testing::MediaSummary media =
+      testing::probeMedia(studio.outputPath(), studio.programDirectory.path());
   EXPECT_TRUE(media.readable) << studio.window.text(display());
   EXPECT_TRUE(media.hasVideo);
   EXPECT_TRUE(media.hasAudio);

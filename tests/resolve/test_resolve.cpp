@@ -22,11 +22,15 @@ TEST(CollectBetweenMarkers, FollowsThePageOrderAndOverlaps) {
   } cases[] = {
       {"none", "no address here", {}},
       {"start without end", "x http://pull-a/b_hd", {}},
-      {"two in order", "a http://pull-1/a.flv b http://pull-2/b.flv c", {"http://pull-1/a.flv", "http://pull-2/b.flv"}},
+      {"two in order",
+       "a http://pull-1/a.flv b http://pull-2/b.flv c",
+       {"http://pull-1/a.flv", "http://pull-2/b.flv"}},
       {"a second start before the first end",
        "http://pull-a/xhttp://pull-b/y.flv",
        {"http://pull-a/xhttp://pull-b/y.flv", "http://pull-b/y.flv"}},
-      {"duplicates are kept", "http://pull/a.flv http://pull/a.flv", {"http://pull/a.flv", "http://pull/a.flv"}},
+      {"duplicates are kept",
+       "http://pull/a.flv http://pull/a.flv",
+       {"http://pull/a.flv", "http://pull/a.flv"}},
       {"markers in capitals or https are none", "HTTP://PULL/a.flv https://pull/b.flv http://pull/c.FLV", {}},
       {"no match on the trail byte of a GBK character", "\x81http://pullx.flv", {}},
       {"after a whole GBK character", "中http://pullx.flv"_gbk, {"http://pullx.flv"}},
@@ -48,7 +52,10 @@ TEST(StreamAddressCheck, RejectsWhatCouldLeaveItsQuotes) {
       {"full-width blank", "http://pull.x/a　b.flv"_gbk, false},
       {"tab", "http://pull.x/a\tb.flv", false},
       {"line feed", "http://pull.x/a\nb.flv", false},
-      {"delete", "http://pull.x/a\x7f" "b.flv", false},
+      {"delete",
+       "http://pull.x/a\x7f"
+       "b.flv",
+       false},
   };
   for (const Case& c : cases) EXPECT_EQ(isSafeStreamAddress(c.candidate), c.safe) << c.name;
 }
@@ -57,9 +64,9 @@ struct ResolveCase {
   const char* name;
   std::string pageUtf8;  // the room page as the server sends it
   bool result;
-  std::string message;   // GBK
-  std::string streamUrl; // afterwards; "keep": the caller's value, kept
-  std::string notice;    // the label's caption afterwards; empty: unchanged
+  std::string message;    // GBK
+  std::string streamUrl;  // afterwards; "keep": the caller's value, kept
+  std::string notice;     // the label's caption afterwards; empty: unchanged
 };
 
 class LiveStreamResolver : public ::testing::Test {
@@ -73,33 +80,35 @@ TEST_F(LiveStreamResolver, PageCases) {
   const ResolveCase cases[] = {
       {"ended room", "<html>" + ended + " " + hd + "</html>", false, "直播已结束"_gbk, "keep", ""},
       {"ended room whose page declares utf-8",
-       "<html><head><meta charset=\"utf-8\"><title>" + utf8("抖音直播"_gbk) + "</title></head><body>" + ended +
-           "<script>var u=\"" + hd + "\"</script></body></html>",
+       "<html><head><meta charset=\"utf-8\"><title>" + utf8("抖音直播"_gbk) + "</title></head><body>" +
+           ended + "<script>var u=\"" + hd + "\"</script></body></html>",
        false, "直播已结束"_gbk, "keep", ""},
-      {"no address", "<html><body>" + utf8("欢迎"_gbk) + "</body></html>", false, "推流地址获取失败"_gbk, "", ""},
-      {"empty body", "", false, "推流地址获取失败"_gbk, "", ""},
-      {"start marker without end", "http://pull-f5.example/stage/stream-1_hd", false, "推流地址获取失败"_gbk, "", ""},
-      {"https, capitals and .FLV are no address",
-       "https://pull-a/x_hd.flv HTTP://PULL-b/y_hd.flv http://pull-c/z_hd.FLV", false, "推流地址获取失败"_gbk, "",
+      {"no address", "<html><body>" + utf8("欢迎"_gbk) + "</body></html>", false, "推流地址获取失败"_gbk, "",
        ""},
-      {"first candidate wins, uhd", "\"http://pull-a/s_uhd.flv\",\"http://pull-b/s_hd.flv\"", true, "获取成功"_gbk,
-       "http://pull-a/s_uhd.flv", "当前直播最高清晰度为：蓝光高清"_gbk},
+      {"empty body", "", false, "推流地址获取失败"_gbk, "", ""},
+      {"start marker without end", "http://pull-f5.example/stage/stream-1_hd", false, "推流地址获取失败"_gbk,
+       "", ""},
+      {"https, capitals and .FLV are no address",
+       "https://pull-a/x_hd.flv HTTP://PULL-b/y_hd.flv http://pull-c/z_hd.FLV", false, "推流地址获取失败"_gbk,
+       "", ""},
+      {"first candidate wins, uhd", "\"http://pull-a/s_uhd.flv\",\"http://pull-b/s_hd.flv\"", true,
+       "获取成功"_gbk, "http://pull-a/s_uhd.flv", "当前直播最高清晰度为：蓝光高清"_gbk},
       {"hd", "x " + hd + " y", true, "获取成功"_gbk, hd, "当前直播最高清晰度为：超清"_gbk},
-      {"sd", "http://pull-a/s_sd.flv", true, "获取成功"_gbk, "http://pull-a/s_sd.flv", "当前直播最高清晰度为：高清"_gbk},
-      {"ld", "http://pull-a/s_ld.flv", true, "获取成功"_gbk, "http://pull-a/s_ld.flv", "当前直播最高清晰度为：标清"_gbk},
+      {"sd", "http://pull-a/s_sd.flv", true, "获取成功"_gbk, "http://pull-a/s_sd.flv",
+       "当前直播最高清晰度为：高清"_gbk},
+      {"ld", "http://pull-a/s_ld.flv", true, "获取成功"_gbk, "http://pull-a/s_ld.flv",
+       "当前直播最高清晰度为：标清"_gbk},
       {"d", "http://pull-a/s_d.flv", true, "获取成功"_gbk, "http://pull-a/s_d.flv",
        "当前主播的直播设备或网络不好，清晰度不高"_gbk},
       {"no quality marker leaves the caption", "http://pull-a/stage/stream.flv", true, "获取成功"_gbk,
        "http://pull-a/stage/stream.flv", ""},
-      {"overlapping candidates: the first holds the second start",
-       "http://pull-a/xhttp://pull-b/y_sd.flv", true, "获取成功"_gbk, "http://pull-a/xhttp://pull-b/y_sd.flv",
-       "当前直播最高清晰度为：高清"_gbk},
+      {"overlapping candidates: the first holds the second start", "http://pull-a/xhttp://pull-b/y_sd.flv",
+       true, "获取成功"_gbk, "http://pull-a/xhttp://pull-b/y_sd.flv", "当前直播最高清晰度为：高清"_gbk},
       {"a candidate with a quote is skipped for the next",
        "http://pull-x/a\" -y /tmp/evil.mp4 -i \"b.flv http://pull-ok/s_ld.flv", true, "获取成功"_gbk,
        "http://pull-ok/s_ld.flv", "当前直播最高清晰度为：标清"_gbk},
-      {"only unsafe candidates",
-       "http://pull-x/a b_hd.flv http://pull-y/c\"d_hd.flv http://pull-z/e\tf.flv", false,
-       "推流地址获取失败"_gbk, "", ""},
+      {"only unsafe candidates", "http://pull-x/a b_hd.flv http://pull-y/c\"d_hd.flv http://pull-z/e\tf.flv",
+       false, "推流地址获取失败"_gbk, "", ""},
   };
   for (const ResolveCase& c : cases) {
     m_pages.setPage("room", {.body = c.pageUtf8});

@@ -138,12 +138,40 @@ inline int runToEnd(std::vector<std::string> arguments, const std::string& outpu
 }
 
 // A live-like FLV sample: a moving test picture and a tone, one key frame a second.
-inline std::string makeSample(const std::string& directory, int seconds, const std::string& size = "320x568") {
+inline std::string makeSample(const std::string& directory, int seconds,
+                              const std::string& size = "320x568") {
   const std::string path = directory + "/sample.flv";
-  runToEnd({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-            "testsrc2=size=" + size + ":rate=25", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100",
-            "-t", std::to_string(seconds), "-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-pix_fmt",
-            "yuv420p", "-c:a", "aac", "-b:a", "64k", "-f", "flv", path});
+  runToEnd({"ffmpeg",
+            "-nostdin",
+            "-hide_banner",
+            "-loglevel",
+            "error",
+            "-y",
+            "-f",
+            "lavfi",
+            "-i",
+            "testsrc2=size=" + size + ":rate=25",
+            "-f",
+            "lavfi",
+            "-i",
+            "sine=frequency=440:sample_rate=44100",
+            "-t",
+            std::to_string(seconds),
+            "-c:v",
+            "libx264",
+            "-preset",
+            "ultrafast",
+            "-g",
+            "25",
+            "-pix_fmt",
+            "yuv420p",
+            "-c:a",
+            "aac",
+            "-b:a",
+            "64k",
+            "-f",
+            "flv",
+            path});
   return path;
 }
 
@@ -249,14 +277,15 @@ class UdpRelayListener {
       pollfd wait{m_socket, POLLIN, 0};
       if (::poll(&wait, 1, 100) <= 0) continue;
       const ssize_t size = ::recv(m_socket, buffer.data(), buffer.size(), 0);
-      if (size > 0 && m_bytes.size() < kKeepBytes) m_bytes.insert(m_bytes.end(), buffer.begin(), buffer.begin() + size);
+      if (size > 0 && m_bytes.size() < kKeepBytes)
+        m_bytes.insert(m_bytes.end(), buffer.begin(), buffer.begin() + size);
     }
   }
   std::pair<std::size_t, std::size_t> count() const {
     std::size_t packets = 0, outOfSync = 0;
     for (std::size_t at = 0; at < m_bytes.size();) {
-      const bool inSync = m_bytes[at] == 0x47 &&
-                          (at + kPacketBytes >= m_bytes.size() || m_bytes[at + kPacketBytes] == 0x47);
+      const bool inSync =
+          m_bytes[at] == 0x47 && (at + kPacketBytes >= m_bytes.size() || m_bytes[at + kPacketBytes] == 0x47);
       if (inSync && at + kPacketBytes <= m_bytes.size()) {
         ++packets;
         at += kPacketBytes;
@@ -293,7 +322,8 @@ inline MediaSummary probeMedia(const std::string& path, const std::string& scrat
   for (std::string line; std::getline(lines, line);) {
     if (line == "codec_type=video") summary.hasVideo = true;
     if (line == "codec_type=audio") summary.hasAudio = true;
-    if (line.rfind("duration=", 0) == 0 && line != "duration=N/A") summary.durationSeconds = std::stod(line.substr(9));
+    if (line.rfind("duration=", 0) == 0 && line != "duration=N/A")
+      summary.durationSeconds = std::stod(line.substr(9));
   }
   summary.readable = status == 0 && summary.durationSeconds > 0;
   return summary;
