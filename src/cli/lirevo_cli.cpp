@@ -170,7 +170,7 @@ int recordCommand(const std::string& link, const std::string& directoryArgument)
       print(stderr, "\n");
       std::_Exit(kExitInterrupted);
     }
-    print(stderr, "\n" + gbkToUtf8("正在停止录制，等待 MP4 文件完成……"_gbk) + "\n");
+    print(stderr, std::string("\n").append(gbkToUtf8("正在停止录制，等待 MP4 文件完成……"_gbk)).append("\n"));
     ::kill(static_cast<pid_t>(pid), SIGINT);
   }
   job.join();

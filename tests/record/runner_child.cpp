@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
       ::usleep(static_cast<useconds_t>(std::stoi(next()) * 1000));
     } else if (step == "args") {
       std::string lines;
-      for (++at; at < argc; ++at) lines += "[" + std::string(argv[at]) + "]\n";
+      for (++at; at < argc; ++at) lines.append("[").append(argv[at]).append("]\n");
       writeAll(STDOUT_FILENO, lines);
     } else if (step == "cwd") {
       char buffer[4096];
