@@ -65,16 +65,24 @@ std::string escapeUnsafeBytes(std::string_view utf8) {
   return escaped;
 }
 
+// ASCII reads the same in GBK and UTF-8, and almost every address is ASCII:
+// the conversion, which is not free, runs only when needed.
+std::string toUtf8(std::string_view gbk) {
+  const bool ascii =
+      std::all_of(gbk.begin(), gbk.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? std::string(gbk) : gbkToUtf8(gbk);
+}
+
 // The address the transport is handed: the host (UTF-8, so that an
 // international name can be looked up) and the object name of the split.
 // A fragment in the object name is never sent: libcurl drops it.
 std::string transportUrl(const UrlParts& parts) {
-  std::string url = parts.scheme + "://" + gbkToUtf8(parts.host);
+  std::string url = parts.scheme + "://" + toUtf8(parts.host);
   if (parts.portWritten) {
     url.push_back(':');
     url.append(std::to_string(parts.port));
   }
-  url += escapeUnsafeBytes(gbkToUtf8(parts.objectName()));
+  url += escapeUnsafeBytes(toUtf8(parts.objectName()));
   return url;
 }
 
