@@ -111,6 +111,8 @@ TEST(HeaderCookie, ScanResponseHeaders) {
       {"later location wins", "Location: /a\r\nLOCATION: /b\r\n", "", "/b"},
       {"location keeps the rest of the line", "Location: http://h/p?a=1: x\r\n", "", "http://h/p?a=1: x"},
       {"empty text", "", "", "unset"},
+      {"empty cookie value is no cookie", "Set-Cookie: a=1\r\nSet-Cookie: \r\nSet-Cookie:  ; path=/\r\n",
+       "a=1", "unset"},
   };
   for (const Case& c : cases) {
     std::string cookies;
