@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,7 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr long kDefaultTimeoutMs = 30000;
 constexpr long kMaxRedirects = 10;
 
 struct EasyDeleter {
@@ -262,9 +260,7 @@ std::string httpFetch(const HttpFetchParams& params) {
   const std::string url = transportUrl(*parts);
   if (!transportAcceptsUrl(url)) return fail(FetchFailure::BadUrl);
 
-  const long timeoutMs = params.timeoutSeconds > 0
-                             ? std::min<long>(params.timeoutSeconds, INT_MAX / 1000) * 1000
-                             : kDefaultTimeoutMs;
+  const long timeoutMs = fetchTimeoutMs(params.timeoutSeconds);
   const bool followRedirects = !params.disableRedirects;
 
   EasyHandle easy(curl_easy_init());

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -340,6 +341,14 @@ std::vector<std::string> linesAfterHost(const ReceivedRequest& request) {
 Reply echoMethod(const ReceivedRequest& request) { return {httpResponse("200 OK", request.method)}; }
 
 // ---------------------------------------------------------------- verbs and header block
+
+TEST(FetchTimeout, ZeroOrLessMeansThirtySeconds) {
+  const struct {
+    int seconds;
+    long ms;
+  } cases[] = {{0, 30000}, {-5, 30000}, {5, 5000}, {1, 1000}, {INT_MAX, (INT_MAX / 1000) * 1000L}};
+  for (const auto& c : cases) EXPECT_EQ(fetchTimeoutMs(c.seconds), c.ms) << c.seconds;
+}
 
 TEST(RequestVerb, TableAndOutOfRange) {
   const struct {
@@ -754,8 +763,12 @@ TEST(HttpFetchWire, HeaderLinesThatCannotBeHeadersAreRefused) {
 // ---------------------------------------------------------------- responses
 
 TEST(HttpFetchResponse, OutputsCookiesAndMerge) {
+  // Header bytes come back as they were sent: a GBK value stays GBK.
   const std::string responseBytes =
       "HTTP/1.1 200 OK\r\nSet-Cookie: sid=abc; path=/; HttpOnly\r\nSet-Cookie: lang=zh\r\n"
+      "X-Room: " +
+      "直播间"_gbk +
+      "\r\n"
       "Content-Length: 4\r\nConnection: close\r\n\r\nbody";
   LoopbackHttpServer server([&](const ReceivedRequest&) { return Reply{responseBytes}; });
 
@@ -798,6 +811,11 @@ TEST(HttpFetchResponse, ACallersCookieLineWinsAndTheMergeStillRuns) {
   EXPECT_EQ(sent, "b=5; a=1");
 }
 
+struct CallerOutputsForRedirect {
+  std::string status;
+  ByteData body = "untouched";
+};
+
 Reply redirectingHandler(const ReceivedRequest& request) {
   if (request.target == "/start")
     return {httpResponse("302 Found", "moved", {"Location: /next", "Set-Cookie: hop=1"})};
@@ -836,6 +854,30 @@ TEST(HttpFetchResponse, RedirectsFollowedAndNot) {
   EXPECT_EQ(returned, "hop=1");
   EXPECT_EQ(body, "moved");
   EXPECT_EQ(server.requestCount(), 3u);
+}
+
+TEST(HttpFetchResponse, RedirectsThatCannotBeFollowedAreNoAnswer) {
+  const struct {
+    const char* name;
+    std::string location;
+  } cases[] = {
+      {"a redirect loop", "/again"},
+      {"a redirect to another scheme", "ftp://127.0.0.1/file"},
+  };
+  for (const auto& c : cases) {
+    LoopbackHttpServer server([&](const ReceivedRequest&) {
+      return Reply{httpResponse("302 Found", "", {"Location: " + c.location})};
+    });
+    CallerOutputsForRedirect outputs;
+    EXPECT_EQ(
+        httpFetch(
+            {.url = server.url("/again"), .statusText = &outputs.status, .responseBody = &outputs.body}),
+        "")
+        << c.name;
+    EXPECT_EQ(outputs.status, "712 服务器未响应!"_gbk) << c.name;
+    EXPECT_EQ(outputs.body, "untouched") << c.name;
+    EXPECT_LE(server.requestCount(), 11u) << c.name;
+  }
 }
 
 TEST(HttpFetchResponse, WithCookiesToSendTheChainCarriesCookiesItIsSet) {
