@@ -5,6 +5,7 @@
 
 #include "main_window.h"
 #include "program_directory.h"
+#include "quit_signals.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   setup.componentHost = LIREVO_COMPONENT_HOST;
   lirevo::MainWindow window(std::move(setup));
   QObject::connect(&window, &lirevo::MainWindow::closingFinished, &application, &QApplication::quit);
+  lirevo::closeOnQuitSignals(window);
   window.show();
   const int status = application.exec();
 
