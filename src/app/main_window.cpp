@@ -42,8 +42,8 @@ QWidget* makeControl(const ControlDesign& design, QWidget& window) {
       // Texts such as the quality notice come from web pages: never rich text.
       label->setTextFormat(Qt::PlainText);
       label->setText(text);
+      // Neither kind paints a background of its own: the window shows through.
       label->setAutoFillBackground(false);
-      if (design.kind == ControlKind::TransparentLabel) label->setAttribute(Qt::WA_TranslucentBackground);
       widget = label;
       break;
     }

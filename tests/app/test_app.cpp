@@ -6,12 +6,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -124,12 +126,15 @@ class Probe {
   std::vector<std::string> m_calls;
 };
 
+bool alwaysEnded() { return true; }
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override { create(); }
 
-  void create(
-      int recorderExitWaitMs = 5000, std::function<bool()> recorderEnded = [] { return true; }) {
+  // messageBox: the real message box instead of the test's sink.
+  void create(int recorderExitWaitMs = 5000, std::function<bool()> recorderEnded = alwaysEnded,
+              bool messageBox = false) {
     m_window.reset();
     MainWindowSetup setup;
     setup.programDirectory = m_directory.gbkPath();
@@ -160,10 +165,11 @@ class WindowTest : public ::testing::Test {
       return true;
     };
     actions.openLocation = [this](const std::string& path) { m_probe.record("open " + path); };
-    actions.messageSink = [this](const std::string& text) {
-      m_messageOnWindowThread = QThread::currentThread() == QCoreApplication::instance()->thread();
-      m_probe.record("message " + text);
-    };
+    if (!messageBox)
+      actions.messageSink = [this](const std::string& text) {
+        m_messageOnWindowThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+        m_probe.record("message " + text);
+      };
     const int checksBefore = m_probe.count("check");
     m_window = std::make_unique<MainWindow>(std::move(setup));
     m_window->show();
@@ -345,6 +351,41 @@ TEST_F(WindowTest, SaveButtonWritesTheEditBoxesButTheDisplayAndReports) {
             gbk("[编辑框]\r\n编辑框_下载目录=/下载\r\n编辑框_url=") + std::string(kSampleShareLink) + "\r\n");
   EXPECT_EQ(m_probe.count("message " + "设置保存成功"_gbk), 1);
   EXPECT_TRUE(m_messageOnWindowThread);
+}
+
+TEST_F(WindowTest, WithoutASinkMessagesAreAModalBoxAndTheCallerWaits) {
+  create(5000, alwaysEnded, true);
+  QString caption, text;
+  bool modal = false;
+  int boxes = 0;
+  // Answers every box that comes up, the way a user would.
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    ++boxes;
+    caption = box->windowTitle();
+    text = box->text();
+    modal = box->windowModality() == Qt::ApplicationModal && box->parentWidget() == m_window.get();
+    box->button(QMessageBox::Ok)->click();
+  });
+  answer.start(20);
+  click("按钮2");
+  EXPECT_EQ(boxes, 1) << "the save button returns only once the box is closed";
+  EXPECT_EQ(caption, QStringLiteral("信息："));
+  EXPECT_EQ(text, QStringLiteral("设置保存成功"));
+  EXPECT_TRUE(modal);
+
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    controls().showMessage(gbk("来自线程的消息"));
+    returned = true;
+  });
+  const bool answered = pumpUntil([&] { return returned.load(); });
+  worker.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(boxes, 2);
+  EXPECT_EQ(text, QStringLiteral("来自线程的消息"));
 }
 
 TEST_F(WindowTest, ClosingStopsTheRecorderWaitsBoundedThenKillsAndSaves) {
