@@ -165,11 +165,12 @@ class WindowTest : public ::testing::Test {
       return true;
     };
     actions.openLocation = [this](const std::string& path) { m_probe.record("open " + path); };
-    if (!messageBox)
+    if (!messageBox) {
       actions.messageSink = [this](const std::string& text) {
         m_messageOnWindowThread = QThread::currentThread() == QCoreApplication::instance()->thread();
         m_probe.record("message " + text);
       };
+    }
     const int checksBefore = m_probe.count("check");
     m_window = std::make_unique<MainWindow>(std::move(setup));
     m_window->show();
