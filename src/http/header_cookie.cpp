@@ -131,8 +131,13 @@ void scanResponseHeaders(std::string_view responseHeaderText, std::string& retur
     if (textBefore(line, ": ") == kSetCookieName) {
       const std::string item = containsText(line, ";") ? textBetween(line, kSetCookieMarker, ";")
                                                        : removeIgnoringCase(line, kSetCookieMarker);
-      returnedCookies.append(trimBlanks(item));
-      returnedCookies.append(kCookieSeparator);
+      // An empty value is no cookie; listing it would leave an empty item
+      // in the cookie text (and a separator at its end).
+      const std::string cookie = trimBlanks(item);
+      if (!cookie.empty()) {
+        returnedCookies.append(cookie);
+        returnedCookies.append(kCookieSeparator);
+      }
     }
     if (line.size() >= kLocationPrefix.size() &&
         equalsIgnoreCase(std::string_view(line).substr(0, kLocationPrefix.size()), kLocationPrefix) &&

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,11 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr long kDefaultTimeoutMs = 30000;
-// The body is held in memory; a server that sends more than this ends the
-// read as a read failure, with the first 64 MiB kept. No page the program
-// asks for comes near it.
-constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
 constexpr long kMaxRedirects = 10;
 
 struct EasyDeleter {
@@ -69,16 +63,24 @@ std::string escapeUnsafeBytes(std::string_view utf8) {
   return escaped;
 }
 
+// ASCII reads the same in GBK and UTF-8, and almost every address is ASCII:
+// the conversion, which is not free, runs only when needed.
+std::string toUtf8(std::string_view gbk) {
+  const bool ascii =
+      std::all_of(gbk.begin(), gbk.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? std::string(gbk) : gbkToUtf8(gbk);
+}
+
 // The address the transport is handed: the host (UTF-8, so that an
 // international name can be looked up) and the object name of the split.
 // A fragment in the object name is never sent: libcurl drops it.
 std::string transportUrl(const UrlParts& parts) {
-  std::string url = parts.scheme + "://" + gbkToUtf8(parts.host);
+  std::string url = parts.scheme + "://" + toUtf8(parts.host);
   if (parts.portWritten) {
     url.push_back(':');
     url.append(std::to_string(parts.port));
   }
-  url += escapeUnsafeBytes(gbkToUtf8(parts.objectName()));
+  url += escapeUnsafeBytes(toUtf8(parts.objectName()));
   return url;
 }
 
@@ -94,10 +96,11 @@ bool setOption(CURL* handle, CURLoption option, Value value) {
 
 // What one transfer has received so far, filled by libcurl's callbacks.
 struct Transfer {
-  explicit Transfer(Clock::duration idle) : idleLimit(idle) {}
+  Transfer(CURL* easy, Clock::duration idle) : handle(easy), idleLimit(idle) {}
 
   void touch() { lastActivity = Clock::now(); }
 
+  CURL* handle;
   ResponseHeaderCollector headers;
   ByteData body;
   bool bodyCapped = false;
@@ -124,7 +127,14 @@ std::size_t onBodyData(char* data, std::size_t size, std::size_t count, void* us
   auto& transfer = *static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
   transfer.touch();
-  const std::size_t room = kMaxBodyBytes - transfer.body.size();
+  if (transfer.body.empty()) {
+    // Growing a large body step by step costs more than the transfer.
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(transfer.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+        announced > 0)
+      transfer.body.reserve(std::min(static_cast<std::size_t>(announced), kMaxResponseBodyBytes));
+  }
+  const std::size_t room = kMaxResponseBodyBytes - transfer.body.size();
   if (bytes > room) {
     transfer.body.append(data, room);
     transfer.bodyCapped = true;
@@ -136,6 +146,10 @@ std::size_t onBodyData(char* data, std::size_t size, std::size_t count, void* us
 
 int onRequestStart(void* user, char*, char*, int, int) {
   auto& transfer = *static_cast<Transfer*>(user);
+  // Whatever arrived before belongs to a proxy tunnel or an earlier request
+  // of the chain; a failure from here on concerns this request alone.
+  transfer.headers = ResponseHeaderCollector();
+  transfer.body.clear();
   transfer.requestStarted = true;
   transfer.touch();
   return CURL_PREREQFUNC_OK;
@@ -185,7 +199,8 @@ std::string transportHeaderLine(const std::string& line) {
 // the name, in any case, directly followed by ":" or ";".
 bool hasHeaderNamed(const std::vector<std::string>& lines, std::string_view name) {
   return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-    return line.size() > name.size() && equalsIgnoreCase(std::string_view(line).substr(0, name.size()), name) &&
+    return line.size() > name.size() &&
+           equalsIgnoreCase(std::string_view(line).substr(0, name.size()), name) &&
            (line[name.size()] == ':' || line[name.size()] == ';');
   });
 }
@@ -245,14 +260,13 @@ std::string httpFetch(const HttpFetchParams& params) {
   const std::string url = transportUrl(*parts);
   if (!transportAcceptsUrl(url)) return fail(FetchFailure::BadUrl);
 
-  const long timeoutMs =
-      params.timeoutSeconds > 0 ? std::min<long>(params.timeoutSeconds, INT_MAX / 1000) * 1000 : kDefaultTimeoutMs;
-  Transfer transfer{std::chrono::milliseconds(timeoutMs)};
+  const long timeoutMs = fetchTimeoutMs(params.timeoutSeconds);
   const bool followRedirects = !params.disableRedirects;
 
   EasyHandle easy(curl_easy_init());
   if (!easy) return fail(FetchFailure::Session);
   CURL* handle = easy.get();
+  Transfer transfer{handle, std::chrono::milliseconds(timeoutMs)};
   // An empty proxy setting also keeps libcurl from reading http_proxy and
   // its kin from the environment; an empty exception list sends every host,
   // loopback included, through a named proxy.
@@ -263,17 +277,21 @@ std::string httpFetch(const HttpFetchParams& params) {
       setOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
       setOption(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
       setOption(handle, CURLOPT_HTTP_CONTENT_DECODING, 0L) && setOption(handle, CURLOPT_PATH_AS_IS, 1L) &&
-      setOption(handle, CURLOPT_HEADERFUNCTION, onHeaderLine) && setOption(handle, CURLOPT_HEADERDATA, &transfer) &&
-      setOption(handle, CURLOPT_WRITEFUNCTION, onBodyData) && setOption(handle, CURLOPT_WRITEDATA, &transfer) &&
+      setOption(handle, CURLOPT_HEADERFUNCTION, onHeaderLine) &&
+      setOption(handle, CURLOPT_HEADERDATA, &transfer) &&
+      setOption(handle, CURLOPT_WRITEFUNCTION, onBodyData) &&
+      setOption(handle, CURLOPT_WRITEDATA, &transfer) &&
       setOption(handle, CURLOPT_PREREQFUNCTION, onRequestStart) &&
       setOption(handle, CURLOPT_PREREQDATA, &transfer) && setOption(handle, CURLOPT_NOPROGRESS, 0L) &&
-      setOption(handle, CURLOPT_XFERINFOFUNCTION, onProgress) && setOption(handle, CURLOPT_XFERINFODATA, &transfer);
+      setOption(handle, CURLOPT_XFERINFOFUNCTION, onProgress) &&
+      setOption(handle, CURLOPT_XFERINFODATA, &transfer);
   if (!sessionReady) return fail(FetchFailure::Session);
   if (!setOption(handle, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs) || !setOption(handle, CURLOPT_TIMEOUT_MS, 0L))
     return fail(FetchFailure::Timeouts);
 
   if (!setOption(handle, CURLOPT_URL, url.c_str())) return fail(FetchFailure::Connection);
-  const std::string_view body = !params.postBytes.empty() ? std::string_view(params.postBytes) : params.postText;
+  const std::string_view body =
+      !params.postBytes.empty() ? std::string_view(params.postBytes) : params.postText;
   if (!setVerbAndBody(handle, requestVerb(params.method), body)) return fail(FetchFailure::Request);
 
   // Basic credentials go out with the first request, not after a challenge.
@@ -291,7 +309,8 @@ std::string httpFetch(const HttpFetchParams& params) {
   // Untrusted issuers, wrong host names and expired certificates are all
   // accepted, at the server and at an https proxy alike.
   if (!(setOption(handle, CURLOPT_SSL_VERIFYPEER, 0L) && setOption(handle, CURLOPT_SSL_VERIFYHOST, 0L) &&
-        setOption(handle, CURLOPT_PROXY_SSL_VERIFYPEER, 0L) && setOption(handle, CURLOPT_PROXY_SSL_VERIFYHOST, 0L)))
+        setOption(handle, CURLOPT_PROXY_SSL_VERIFYPEER, 0L) &&
+        setOption(handle, CURLOPT_PROXY_SSL_VERIFYHOST, 0L)))
     return fail(FetchFailure::Certificate);
 
   // libcurl keeps no cookies unless asked, so there is nothing to switch off
@@ -310,12 +329,18 @@ std::string httpFetch(const HttpFetchParams& params) {
 
   const CURLcode result = curl_easy_perform(handle);
   if (result != CURLE_OK) {
-    if (finalHeadersArrived(transfer, followRedirects)) {
+    if (!transfer.requestStarted) {
+      // A proxy that refused the tunnel is reported by its answer, so that
+      // the caller sees "407 Proxy Authentication Required" and the like;
+      // anything else before the request went out means it was never sent.
+      const bool tunnelRefused =
+          transfer.headers.complete() && !startsWith(statusFromHeaders(transfer.headers.text()), "2");
+      if (!tunnelRefused) return fail(FetchFailure::Send);
+    } else if (finalHeadersArrived(transfer, followRedirects)) {
       // Cut off in the body (closed early, stalled, or over the size
       // limit): the bytes so far are kept and the status replaces this.
       if (params.statusText) *params.statusText = fetchFailureMessage(FetchFailure::Read);
-    } else if (!transfer.requestStarted ||
-               (result == CURLE_SEND_ERROR && transfer.headers.text().empty())) {
+    } else if (result == CURLE_SEND_ERROR && transfer.headers.text().empty()) {
       return fail(FetchFailure::Send);
     } else {
       return fail(FetchFailure::NoResponse);

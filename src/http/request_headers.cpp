@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "request_headers.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 
 #include "gbk_text.h"
 #include "header_cookie.h"
@@ -10,6 +12,7 @@ namespace lirevo {
 namespace {
 
 constexpr int kPostMethod = 1;
+constexpr long kDefaultTimeoutMs = 30000;
 
 struct DefaultLine {
   std::string_view testText;
@@ -33,6 +36,11 @@ constexpr std::array<std::string_view, 8> kVerbs = {"GET",     "POST",   "HEAD",
                                                     "OPTIONS", "DELETE", "TRACE", "CONNECT"};
 
 }  // namespace
+
+long fetchTimeoutMs(int timeoutSeconds) {
+  if (timeoutSeconds <= 0) return kDefaultTimeoutMs;
+  return std::min<long>(timeoutSeconds, INT_MAX / 1000) * 1000;
+}
 
 std::string_view requestVerb(int method) {
   if (method < 0 || method >= static_cast<int>(kVerbs.size())) return kVerbs[0];

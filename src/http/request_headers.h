@@ -2,7 +2,7 @@
 #pragma once
 
 // The request side of a page request that does not depend on the transport:
-// the verb and the header block, built from the caller's parameters.
+// the time-out, the verb and the header block, from the caller's parameters.
 
 #include <string>
 #include <string_view>
@@ -11,6 +11,10 @@
 #include "http_fetch.h"
 
 namespace lirevo {
+
+// The limit for connecting and for each wait for data: `timeoutSeconds`
+// seconds, or 30 s when it is 0 or less.
+long fetchTimeoutMs(int timeoutSeconds);
 
 // "GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT" for
 // 0 to 7; any other number gives "GET".

@@ -25,7 +25,8 @@ std::string statusFromHeaders(std::string_view rawHeaders) {
   constexpr std::size_t kStatusOffset = 9;  // behind "HTTP/1.1 "
   if (rawHeaders.size() <= kStatusOffset) return {};
   const std::size_t end = rawHeaders.find("\r\n", kStatusOffset);
-  return std::string(rawHeaders.substr(kStatusOffset, end == std::string_view::npos ? end : end - kStatusOffset));
+  return std::string(
+      rawHeaders.substr(kStatusOffset, end == std::string_view::npos ? end : end - kStatusOffset));
 }
 
 }  // namespace lirevo

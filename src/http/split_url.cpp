@@ -47,7 +47,8 @@ std::optional<UrlParts> splitUrl(std::string_view url) {
   const std::string_view rest = url.substr(schemeEnd + 3);
   const std::size_t authorityEnd = rest.find_first_of("/?#");
   std::string_view authority = rest.substr(0, authorityEnd);
-  const std::string_view tail = authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd);
+  const std::string_view tail =
+      authorityEnd == std::string_view::npos ? std::string_view() : rest.substr(authorityEnd);
 
   if (const std::size_t at = lastCharacter(authority, '@'); at != std::string_view::npos)
     authority.remove_prefix(at + 1);

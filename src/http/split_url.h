@@ -12,9 +12,9 @@
 namespace lirevo {
 
 struct UrlParts {
-  std::string scheme;     // "http" or "https", lower case
-  std::string host;       // without user information; an IPv6 address keeps its brackets
-  int port = 0;           // as written, else the scheme's default
+  std::string scheme;  // "http" or "https", lower case
+  std::string host;    // without user information; an IPv6 address keeps its brackets
+  int port = 0;        // as written, else the scheme's default
   bool portWritten = false;
   std::string path;       // from the "/" behind the host up to the first "?" or "#"; may be empty
   std::string extraInfo;  // from the first "?" or "#" on; may be empty

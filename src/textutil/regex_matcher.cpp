@@ -204,8 +204,9 @@ std::string RegexMatcher::getSubMatch(int matchIndex, int groupIndex, int* byteP
     if (bytePosition != nullptr) *bytePosition = -2;
     return {};
   }
-  std::string text = m_state->text((*spans)[groupIndex]);
-  if (bytePosition != nullptr) *bytePosition = bytePositionOf((*spans)[0].start, text);
+  const Span group = (*spans)[groupIndex];
+  std::string text = m_state->text(group);
+  if (bytePosition != nullptr) *bytePosition = group.isSet() ? bytePositionOf(group.start, text) : -2;
   return text;
 }
 
@@ -215,9 +216,20 @@ int RegexMatcher::getGroupCount() const {
 }
 
 int RegexMatcher::bytePositionOf(std::size_t characterIndex, std::string_view foundText) const {
-  // Every character takes at least one byte, so the text starts no earlier
-  // than byte `characterIndex`; the search begins one byte before that, on
-  // the character boundary at or before it.
+  // Every GBK character is one UTF-16 unit, so walking the subject by
+  // characters gives the offset directly.
+  std::size_t offset = 0;
+  std::size_t characters = 0;
+  while (characters < characterIndex && offset < m_subject.size()) {
+    offset += gbkCharLength(m_subject, offset);
+    ++characters;
+  }
+  if (characters == characterIndex && m_subject.compare(offset, foundText.size(), foundText) == 0)
+    return static_cast<int>(offset);
+
+  // Invalid bytes convert to a different number of units; then look the
+  // text up again, from one byte before the earliest offset it can have
+  // (every character takes at least one byte), on a character boundary.
   const std::size_t from = characterIndex == 0 ? 0 : characterIndex - 1;
   std::size_t boundary = 0;
   while (boundary < m_subject.size()) {

@@ -42,14 +42,11 @@ class RegexMatcher {
   int getMatchCount() const;
 
   // `bytePosition`, when asked for, is the 0-based byte offset of the match
-  // in the GBK subject: the found text is looked up in the subject from the
-  // match's character index on, so it is -2 when the found text is empty or
-  // cannot be found again (also when the index names nothing).
+  // in the GBK subject (-2 when the index names nothing).
   std::string getMatch(int matchIndex, int* bytePosition = nullptr) const;
 
-  // The text of one group, empty when the group took no part in the match.
-  // A group has no position of its own: `bytePosition` is where the group's
-  // text is found again from the start of the whole match on.
+  // The text of one group, empty when the group took no part in the match;
+  // `bytePosition` is then -2, else the group's own byte offset.
   std::string getSubMatch(int matchIndex, int groupIndex, int* bytePosition = nullptr) const;
 
   // Number of groups in the first match; 0 when nothing matched.
