@@ -76,7 +76,7 @@ ProgramRun runProgram(const std::string& sample, std::chrono::seconds holdFor) {
   testing::addRecorderLink(directory.path());
   MemoryWindow window;
   window.setText("编辑框_url"_gbk, pages.shareLink("room"));
-  RecordingContext context{&window, directory.path(), directory.path() + "/ffm.exe", {}};
+  RecordingContext context{&window, directory.path(), directory.path() + "/ffm.exe"};
 
   ProgramRun run;
   const double childrenBefore = childrenCpuSeconds();

@@ -152,11 +152,10 @@ int recordCommand(const std::string& link, const std::string& directoryArgument)
   context.window = &window;
   context.programDirectory = utf8ToGbk(directory.string());
   context.recorderPath = utf8ToGbk(recorder);
-  context.onRecorderStarted = [&recorderPid](std::uint32_t pid) { recorderPid = pid; };
 
   const pthread_t mainThread = pthread_self();
   std::thread job([&] {
-    runRecordingJob(context);
+    runObservedRecordingJob(context, [&recorderPid](std::uint32_t pid) { recorderPid = pid; });
     pthread_kill(mainThread, SIGUSR1);
   });
 

@@ -19,7 +19,10 @@ std::string buildRecorderCommandLine(const std::string& streamUrl, const std::st
   return line;
 }
 
-void runRecordingJob(const RecordingContext& context) {
+void runRecordingJob(const RecordingContext& context) { runObservedRecordingJob(context, {}); }
+
+void runObservedRecordingJob(const RecordingContext& context,
+                             const RecorderStartedCallback& onRecorderStarted) {
   ControlAccess& window = *context.window;
   const std::string& urlBox = "编辑框_url"_gbk;
   window.setText(urlBox, removeBlanks(window.text(urlBox)));
@@ -38,7 +41,7 @@ void runRecordingJob(const RecordingContext& context) {
   runProcess(
       context.recorderPath, buildRecorderCommandLine(streamUrl, baseName),
       [&window](const std::string& status) { appendToDisplay(window, status); }, nullptr, nullptr, nullptr,
-      context.onRecorderStarted);
+      onRecorderStarted);
   releaseUnusedOutput(outputPath);
 }
 

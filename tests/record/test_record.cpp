@@ -531,14 +531,15 @@ struct Studio {
     context.window = &window;
     context.programDirectory = programDirectory.path();
     context.recorderPath = programDirectory.path() + "/ffm.exe";
-    context.onRecorderStarted = [this](std::uint32_t pid) { recorderPid = pid; };
   }
   void setRoom(const std::string& streamUrl, std::chrono::milliseconds delay = 0ms) {
     pages.setPage("room1", {.body = roomPage(streamUrl), .delay = delay});
     window.setText("编辑框_url"_gbk, pages.shareLink("room1"));
   }
   std::future<void> start() {
-    return std::async(std::launch::async, [this] { runRecordingJob(context); });
+    return std::async(std::launch::async, [this] {
+      runObservedRecordingJob(context, [this](std::uint32_t pid) { recorderPid = pid; });
+    });
   }
   std::string outputPath() { return window.text("编辑框_下载目录"_gbk); }
   bool mp4HasBytes() {
