@@ -145,15 +145,22 @@ class WindowTest : public ::testing::Test {
     setup.componentHost = "http://127.0.0.1:9";
     setup.recorderExitWaitMs = recorderExitWaitMs;
     MainWindowActions& actions = setup.actions;
+    // The fakes run on threads nobody joins: recording the call is the last
+    // thing each does with the fixture, so that a test that has seen the call
+    // may end and free it.
     actions.checkComponents = [this](const ComponentCheckContext& context) {
-      std::lock_guard guard(m_contextLock);
-      m_checkContext = context;
-      m_checkThread = std::this_thread::get_id();
+      {
+        std::lock_guard guard(m_contextLock);
+        m_checkContext = context;
+        m_checkThread = std::this_thread::get_id();
+      }
       m_probe.record("check");
     };
     actions.runRecordingJob = [this](const RecordingContext& context) {
-      std::lock_guard guard(m_contextLock);
-      m_jobContext = context;
+      {
+        std::lock_guard guard(m_contextLock);
+        m_jobContext = context;
+      }
       m_probe.record("job");
     };
     actions.startPlayer = [this](const std::string& directory) { m_probe.record("player " + directory); };
