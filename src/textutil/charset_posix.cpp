@@ -224,6 +224,25 @@ std::string utf16ToGbk(std::u16string_view utf16) {
 
 std::string utf8ToGbk(std::string_view utf8) { return utf32ToGbk(utf8ToUtf32(utf8)); }
 
+std::size_t incompleteUtf8Tail(std::string_view utf8) {
+  // Holding back a cut sequence makes a new end, which may cut the sequence
+  // before it ("EE 9A" + "E6"): hold back until the end cuts nothing. The
+  // longest announced sequence has six bytes.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  std::size_t end = utf8.size();
+  for (bool held = true; held;) {
+    held = false;
+    for (std::size_t back = std::min<std::size_t>(5, end); back > 0; --back) {
+      if (cutShortByTheEnd(bytes + end - back, back)) {
+        end -= back;
+        held = true;
+        break;
+      }
+    }
+  }
+  return utf8.size() - end;
+}
+
 std::string gbkToUtf8(std::string_view gbk) { return fromGbk("UTF-8", gbk, "?"); }
 
 std::optional<std::string> charsetToGbk(std::string_view charsetName, std::string_view bytes) {
