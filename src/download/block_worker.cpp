@@ -44,19 +44,22 @@ bool BlockWorker::fetchBlock(int blockNumber) {
   request.setHeaderBlock(std::string(downloadHeaders()) + rangeLine(span));
 
   std::int64_t writtenBytes = 0;
-  bool answerChecked = false;
+  // The block's own stretch of the file, mapped once the answer is known to
+  // be right and unmapped when the worker ends. One window per block rather
+  // than per chunk: every unmapping flushes the translation buffers of all
+  // the process's threads, which per chunk cost more than the transfer.
+  std::optional<MappedFile::Window> window;
   bool broken = false;  // a bad answer or a failed write, as opposed to a stop
   const TransferEnd end = request.run([&](const ResponseHead& head, std::string_view chunk) {
-    if (!answerChecked) {
-      answerChecked = true;
-      if (!acceptsBlockAnswer(head.status, head.contentRange, span, task.totalSizeBytes)) {
+    if (!window) {
+      if (!acceptsBlockAnswer(head.status, head.contentRange, span, task.totalSizeBytes) ||
+          !(window = task.file.mapWindow(span.firstOffset, span.lengthBytes))) {
         broken = true;
         return false;
       }
     }
     // More than the block holds would land on the next block's bytes.
-    if (static_cast<std::int64_t>(chunk.size()) > span.lengthBytes - writtenBytes ||
-        !task.file.writeAt(span.firstOffset + writtenBytes, chunk.data(), chunk.size())) {
+    if (!window->write(span.firstOffset + writtenBytes, chunk.data(), chunk.size())) {
       broken = true;
       return false;
     }

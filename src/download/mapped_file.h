@@ -16,6 +16,33 @@ inline constexpr std::int64_t kWindowAlignmentBytes = 65536;
 
 class MappedFile {
  public:
+  // A writable view of one stretch of the file, unmapped when it goes. The
+  // mapping starts at the stretch's start aligned down to
+  // kWindowAlignmentBytes; writes are taken only inside the stretch.
+  class Window {
+   public:
+    Window(Window&& other) noexcept;
+    Window& operator=(Window&& other) noexcept;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    ~Window();
+
+    // Copies the bytes to `offset` (a file offset). False when the range
+    // reaches outside the stretch.
+    bool write(std::int64_t offset, const char* data, std::size_t sizeBytes);
+
+   private:
+    friend class MappedFile;
+    Window(char* address, std::int64_t base, std::size_t lengthBytes, std::int64_t stretchOffset)
+        : m_address(address), m_base(base), m_lengthBytes(lengthBytes), m_stretchOffset(stretchOffset) {}
+    void unmap();
+
+    char* m_address = nullptr;
+    std::int64_t m_base = 0;  // file offset of m_address
+    std::size_t m_lengthBytes = 0;
+    std::int64_t m_stretchOffset = 0;  // the stretch runs from here to the mapping's end
+  };
+
   // Creates the file, or empties an existing one, and gives it its full size
   // at once, with the disk space reserved where the file system can, so that
   // a later write through a window does not run out of room. Nothing when
@@ -29,11 +56,11 @@ class MappedFile {
   MappedFile& operator=(const MappedFile&) = delete;
   ~MappedFile();
 
-  // Copies the bytes to `offset` through a writable window mapped for this
-  // call only and unmapped before it returns, so each writer holds at most
-  // one window. Safe from several threads at once for disjoint ranges. False
-  // when the range reaches outside the file or the window cannot be mapped.
-  bool writeAt(std::int64_t offset, const char* data, std::size_t sizeBytes) const;
+  // Maps the stretch [offset, offset + lengthBytes) for writing, with its
+  // pages made present and writable at once rather than one fault at a time.
+  // Safe from several threads at once. Nothing when the stretch reaches
+  // outside the file or cannot be mapped.
+  std::optional<Window> mapWindow(std::int64_t offset, std::int64_t lengthBytes) const;
 
   // Waits until the written bytes are on the disk.
   bool flush() const;

@@ -11,28 +11,37 @@
 #include "mapped_file.h"
 
 namespace lirevo {
-namespace {
 
-// An unmapped window on every path out of writeAt.
-class Window {
- public:
-  Window(int descriptor, std::int64_t base, std::size_t lengthBytes) : m_lengthBytes(lengthBytes) {
-    void* address = ::mmap(nullptr, lengthBytes, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, base);
-    m_address = address == MAP_FAILED ? nullptr : static_cast<char*>(address);
+MappedFile::Window::Window(Window&& other) noexcept
+    : m_address(std::exchange(other.m_address, nullptr)),
+      m_base(other.m_base),
+      m_lengthBytes(other.m_lengthBytes),
+      m_stretchOffset(other.m_stretchOffset) {}
+
+MappedFile::Window& MappedFile::Window::operator=(Window&& other) noexcept {
+  if (this != &other) {
+    unmap();
+    m_address = std::exchange(other.m_address, nullptr);
+    m_base = other.m_base;
+    m_lengthBytes = other.m_lengthBytes;
+    m_stretchOffset = other.m_stretchOffset;
   }
-  Window(const Window&) = delete;
-  Window& operator=(const Window&) = delete;
-  ~Window() {
-    if (m_address != nullptr) ::munmap(m_address, m_lengthBytes);
-  }
-  char* address() const { return m_address; }
+  return *this;
+}
 
- private:
-  char* m_address = nullptr;
-  std::size_t m_lengthBytes;
-};
+MappedFile::Window::~Window() { unmap(); }
 
-}  // namespace
+void MappedFile::Window::unmap() {
+  if (m_address != nullptr) ::munmap(std::exchange(m_address, nullptr), m_lengthBytes);
+}
+
+bool MappedFile::Window::write(std::int64_t offset, const char* data, std::size_t sizeBytes) {
+  const auto length = static_cast<std::int64_t>(sizeBytes);
+  const std::int64_t end = m_base + static_cast<std::int64_t>(m_lengthBytes);
+  if (m_address == nullptr || offset < m_stretchOffset || length > end - offset) return false;
+  std::memcpy(m_address + (offset - m_base), data, sizeBytes);
+  return true;
+}
 
 std::optional<MappedFile> MappedFile::create(const std::string& utf8Path, std::int64_t sizeBytes) {
   if (sizeBytes <= 0) return std::nullopt;
@@ -69,16 +78,18 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
 
 MappedFile::~MappedFile() { close(); }
 
-bool MappedFile::writeAt(std::int64_t offset, const char* data, std::size_t sizeBytes) const {
-  if (m_descriptor < 0 || offset < 0) return false;
-  const auto length = static_cast<std::int64_t>(sizeBytes);
-  if (length > m_sizeBytes || offset > m_sizeBytes - length) return false;
-  if (sizeBytes == 0) return true;
+std::optional<MappedFile::Window> MappedFile::mapWindow(std::int64_t offset, std::int64_t lengthBytes) const {
+  if (m_descriptor < 0 || offset < 0 || lengthBytes <= 0 || lengthBytes > m_sizeBytes ||
+      offset > m_sizeBytes - lengthBytes)
+    return std::nullopt;
   const std::int64_t base = offset / kWindowAlignmentBytes * kWindowAlignmentBytes;
-  const Window window(m_descriptor, base, static_cast<std::size_t>(offset - base + length));
-  if (window.address() == nullptr) return false;
-  std::memcpy(window.address() + (offset - base), data, sizeBytes);
-  return true;
+  const auto length = static_cast<std::size_t>(offset - base + lengthBytes);
+  void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, m_descriptor, base);
+  if (address == MAP_FAILED) return std::nullopt;
+  // One call instead of a page fault per page; kernels before 5.14 refuse
+  // it, and the writes then fault the pages in themselves.
+  ::madvise(address, length, MADV_POPULATE_WRITE);
+  return Window(static_cast<char*>(address), base, length, offset);
 }
 
 bool MappedFile::flush() const { return m_descriptor >= 0 && ::fdatasync(m_descriptor) == 0; }

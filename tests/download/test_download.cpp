@@ -17,6 +17,7 @@
 #include "charset.h"
 #include "download_headers.h"
 #include "gbk_literal.h"
+#include "mapped_file.h"
 #include "range_server.h"
 #include "save_path.h"
 #include "segmented_downloader.h"
@@ -255,6 +256,43 @@ TEST(SavePath, FileExtension) {
       {"hidden file", "/tmp/.profile", true},
   };
   for (const Case& c : cases) EXPECT_EQ(hasFileExtension(c.path), c.extension) << c.name;
+}
+
+TEST(MappedFile, WindowsWriteInPlaceAndRefuseWhatLiesOutside) {
+  TempDir dir;
+  const std::string path = (dir.path() / "m.part").string();
+  EXPECT_FALSE(MappedFile::create(path, 0)) << "no file of size 0";
+  EXPECT_FALSE(fs::exists(path));
+  writeFile(path, std::string(500000, 'o'));
+  auto file = MappedFile::create(path, 300000);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(fs::file_size(path), 300000u) << "an existing file is emptied and sized at once";
+  struct Case {
+    const char* name;
+    std::int64_t offset, length;
+    bool maps;
+  } windows[] = {
+      {"whole file", 0, 300000, true},    {"unaligned start", 70000, 1000, true},
+      {"up to the end", 299999, 1, true}, {"past the end", 299999, 2, false},
+      {"negative offset", -1, 10, false}, {"empty", 10, 0, false},
+  };
+  for (const Case& c : windows) EXPECT_EQ(file->mapWindow(c.offset, c.length).has_value(), c.maps) << c.name;
+  {
+    auto window = file->mapWindow(70000, 1000);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->write(70000, "abc", 3));
+    EXPECT_TRUE(window->write(70997, "xyz", 3));
+    EXPECT_FALSE(window->write(70998, "xyz", 3)) << "past the window";
+    EXPECT_FALSE(window->write(69999, "x", 1)) << "before the window";
+  }
+  EXPECT_TRUE(file->flush());
+  file->close();
+  const auto bytes = readFile(path);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes->size(), 300000u);
+  EXPECT_EQ(bytes->substr(70000, 3), "abc");
+  EXPECT_EQ(bytes->substr(70997, 3), "xyz");
+  EXPECT_EQ(bytes->substr(0, 3), std::string(3, '\0')) << "unwritten bytes are zero";
 }
 
 // ---------------------------------------------------------------- downloads

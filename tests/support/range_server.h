@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -80,7 +81,7 @@ class RangeServer {
 
   void addFile(const std::string& path, std::string body, std::string contentLocation = "") {
     std::lock_guard guard(m_mutex);
-    m_files[path] = File{std::move(body), std::move(contentLocation)};
+    m_files[path] = std::make_shared<const File>(File{std::move(body), std::move(contentLocation)});
   }
 
   void setFaults(const ServerFaults& faults) {
@@ -275,7 +276,7 @@ class RangeServer {
       lineStart = lineEnd + 2;
     }
     ServerFaults faults;
-    std::optional<File> file;
+    std::shared_ptr<const File> file;
     {
       std::lock_guard guard(m_mutex);
       m_requests.push_back(request);
@@ -353,7 +354,7 @@ class RangeServer {
   std::atomic<bool> m_stopping{false};
   std::thread m_acceptor;
   std::mutex m_mutex;
-  std::map<std::string, File> m_files;
+  std::map<std::string, std::shared_ptr<const File>> m_files;
   ServerFaults m_faults;
   std::vector<RecordedRequest> m_requests;
   std::set<int> m_openSockets;
