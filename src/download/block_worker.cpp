@@ -66,8 +66,9 @@ bool BlockWorker::fetchBlock(int blockNumber) {
     writtenBytes += static_cast<std::int64_t>(chunk.size());
     return chunkWritten(chunk.size());
   });
-  if (broken || end == TransferEnd::Failed) return false;
-  if (end == TransferEnd::EndedByReceiver) return false;  // stopped; the caller tells it from a failure
+  // A stop ends the transfer early too; the caller tells it from a failure by
+  // the state.
+  if (broken || end != TransferEnd::Complete) return false;
   return acceptsBlockAnswer(request.head().status, request.head().contentRange, span, task.totalSizeBytes) &&
          writtenBytes == span.lengthBytes;
 }

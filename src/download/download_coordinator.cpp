@@ -22,7 +22,7 @@ void DownloadCoordinator::operator()() {
   finish();
 }
 
-bool DownloadCoordinator::handOutBlocks() {
+void DownloadCoordinator::handOutBlocks() {
   DownloadTask& task = *m_task;
   std::unique_lock lock(task.lock);
   int handedOut = 0;
@@ -31,7 +31,7 @@ bool DownloadCoordinator::handOutBlocks() {
       task.changed.wait_for(lock, kPollInterval, [&] { return task.activeWorkers < task.workerLimit; });
       continue;
     }
-    if (endsHandingOut(task.state)) return false;
+    if (endsHandingOut(task.state)) return;
     if (task.state == TaskState::Paused) {
       task.changed.wait_for(lock, kPollInterval, [&] { return task.state != TaskState::Paused; });
       continue;
@@ -50,7 +50,7 @@ bool DownloadCoordinator::handOutBlocks() {
     if (!started) {
       task.state = TaskState::Failed;
       task.changed.notify_all();
-      return false;
+      return;
     }
     // The worker takes the block number before the next one is written, and
     // counts itself active, so the limit holds.
@@ -58,7 +58,6 @@ bool DownloadCoordinator::handOutBlocks() {
       task.changed.wait_for(lock, kPollInterval, [&] { return task.startAcknowledged; });
     }
   }
-  return true;
 }
 
 void DownloadCoordinator::waitForWorkers() {

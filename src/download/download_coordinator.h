@@ -16,8 +16,8 @@ class DownloadCoordinator {
   void operator()();
 
  private:
-  // Gives false when the handing out ended early (stopped, failed).
-  bool handOutBlocks();
+  // Ends when every block is handed out, or early on a stop or a failure.
+  void handOutBlocks();
   void waitForWorkers();
   void finish();
 

@@ -106,8 +106,7 @@ TransferEnd DownloadRequest::run(const ChunkRoutine& onChunk) {
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kReadChunkBytes));
-  // Every request stands alone, as if by a fresh program: no cached
-  // connection, no cookies, no stored answers.
+  // Every request has a connection of its own, closed when it ends.
   curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
   if (m_handles->headers) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_handles->headers.get());
