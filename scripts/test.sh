@@ -1,10 +1,38 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs what is needed, builds and runs every test.
+# Installs what is needed, builds and runs every test: the normal build, then
+# the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the
+# threaded modules under ThreadSanitizer, then each fuzz target briefly.
+# LIREVO_TEST_VARIANTS picks a subset, e.g. "release" while iterating.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh
-# The tests that use the fixed relay port 1111 carry the label "udp1111" and
-# the RESOURCE_LOCK of the same name, so ctest never runs two at once.
-ctest --test-dir build/release --output-on-failure --timeout 600 -j "$(nproc)"
+variants="${LIREVO_TEST_VARIANTS:-release asan tsan fuzz}"
+jobs="$(nproc)"
+
+run_ctest() {  # build dir, extra ctest arguments
+  local dir="$1"; shift
+  # Tests that use the fixed relay port 1111 hold the RESOURCE_LOCK "udp1111",
+  # so ctest never runs two of them at once.
+  ctest --test-dir "$dir" --output-on-failure --timeout 900 -j "$jobs" "$@"
+}
+
+for variant in $variants; do
+  echo "== $variant"
+  case "$variant" in
+    release)
+      bash scripts/build.sh
+      run_ctest build/release ;;
+    asan)
+      export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+      LIREVO_BUILD_TYPE=Debug LIREVO_BUILD_DIR=build/asan bash scripts/build.sh -DLIREVO_SANITIZE=address,undefined
+      run_ctest build/asan ;;
+    tsan)
+      export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+      LIREVO_BUILD_TYPE=Debug LIREVO_BUILD_DIR=build/tsan bash scripts/build.sh -DLIREVO_SANITIZE=thread -DLIREVO_BUILD_GUI=OFF
+      run_ctest build/tsan -L 'record|download|textutil' ;;
+    fuzz)
+      bash scripts/fuzz.sh "${LIREVO_FUZZ_SECONDS:-20}" ;;
+    *) echo "unknown variant $variant" >&2; exit 2 ;;
+  esac
+done

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <utility>
 
 #include "charset.h"
 
@@ -31,6 +34,19 @@ class IconvHandle {
   iconv_t m_handle;
 };
 
+// Opening a converter loads and sets up a conversion module, which costs far
+// more than converting a short text; each thread keeps the converters it has
+// opened (only valid ones, so the set stays as small as the charsets met).
+const IconvHandle* converterFor(const char* to, const char* from) {
+  thread_local std::map<std::pair<std::string, std::string>, std::unique_ptr<IconvHandle>> cache;
+  auto key = std::make_pair(std::string(to), std::string(from));
+  const auto it = cache.find(key);
+  if (it != cache.end()) return it->second.get();
+  auto handle = std::make_unique<IconvHandle>(to, from);
+  if (!handle->valid()) return nullptr;
+  return cache.emplace(std::move(key), std::move(handle)).first->second.get();
+}
+
 // Runs iconv over the whole input. On an input sequence it cannot take it
 // writes `replacement` and skips `skipBytes` of input (one code unit of the
 // source), so it always makes progress.
@@ -40,7 +56,8 @@ std::string convertAll(const IconvHandle& converter, std::string_view input, std
   output.reserve(input.size() * 2 + 16);
   char* in = const_cast<char*>(input.data());
   std::size_t inLeft = input.size();
-  std::array<char, 16384> buffer{};
+  std::array<char, 16384> buffer;
+  iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);  // a fresh shift state
   while (inLeft > 0) {
     char* out = buffer.data();
     std::size_t outLeft = buffer.size();
@@ -64,21 +81,20 @@ std::string convertAll(const IconvHandle& converter, std::string_view input, std
 constexpr std::string_view kUtf32Replacement{"?\0\0\0", 4};
 
 std::string utf32ToGbk(std::string_view utf32) {
-  const IconvHandle converter(kGbk, kUtf32);
-  return convertAll(converter, utf32, 4, "?");
+  const IconvHandle* converter = converterFor(kGbk, kUtf32);
+  return converter ? convertAll(*converter, utf32, 4, "?") : std::string();
 }
 
 std::string toUtf32(const char* from, std::string_view input, std::size_t unitBytes) {
-  const IconvHandle converter(kUtf32, from);
-  if (!converter.valid()) return {};
-  return convertAll(converter, input, unitBytes, kUtf32Replacement);
+  const IconvHandle* converter = converterFor(kUtf32, from);
+  return converter ? convertAll(*converter, input, unitBytes, kUtf32Replacement) : std::string();
 }
 
 // `replacement` is "?" in the target encoding.
 std::string fromGbk(const char* to, std::string_view gbk, std::string_view replacement) {
   const std::string utf32 = toUtf32(kGbk, gbk, 1);
-  const IconvHandle converter(to, kUtf32);
-  return convertAll(converter, utf32, 4, replacement);
+  const IconvHandle* converter = converterFor(to, kUtf32);
+  return converter ? convertAll(*converter, utf32, 4, replacement) : std::string();
 }
 
 // Width of one code unit, so that a bad unit is skipped whole.
@@ -110,9 +126,9 @@ std::optional<std::string> charsetToGbk(std::string_view charsetName, std::strin
   if (charsetName.empty() || charsetName.size() > 64) return std::nullopt;
   const std::string name(charsetName);
   if (name.find('/') != std::string::npos) return std::nullopt;  // no iconv suffixes from pages
-  const IconvHandle probe(kUtf32, name.c_str());
-  if (!probe.valid()) return std::nullopt;
-  return utf32ToGbk(convertAll(probe, bytes, codeUnitBytes(name), kUtf32Replacement));
+  const IconvHandle* converter = converterFor(kUtf32, name.c_str());
+  if (converter == nullptr) return std::nullopt;
+  return utf32ToGbk(convertAll(*converter, bytes, codeUnitBytes(name), kUtf32Replacement));
 }
 
 }  // namespace lirevo

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -32,9 +33,12 @@
 #include "gbk_literal.h"
 #include "main_window.h"
 #include "memory_window.h"
+#include "page_server.h"
 #include "profile_text.h"
 #include "program_directory.h"
 #include "range_server.h"
+#include "recorder_stop.h"
+#include "recording_fixtures.h"
 #include "segmented_downloader.h"
 #include "settings_file.h"
 #include "window_design.h"
@@ -1192,6 +1196,129 @@ TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator) {
   EXPECT_EQ(programDirectory(), utf8ToGbk(executable.parent_path().string()));
   EXPECT_NE(programDirectory().back(), '/');
   EXPECT_EQ(pathSeparator(), "/");
+}
+
+// --- Recording through the real window, with the real FFmpeg ------------------------------------
+
+// The window with its real recording actions (only the component check is
+// left out: nothing is downloaded), a loopback room and a live source.
+class RecordingThroughTheWindowUdp1111 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_sample = testing::makeSample(m_work.path(), 30);
+    m_source = std::make_unique<testing::LiveFlvSource>(m_sample);
+    ASSERT_TRUE(m_source->listening());
+    m_pages.setPage("room", {.body = "<html><head><meta charset=\"utf-8\"></head><body>\"" +
+                                     m_source->streamUrl() + "\"</body></html>"});
+    testing::addRecorderLink(m_directory.path().string());
+
+    MainWindowSetup setup;
+    setup.programDirectory = m_directory.gbkPath();
+    setup.componentHost = "http://127.0.0.1:9";
+    setup.actions.checkComponents = [](const ComponentCheckContext&) {};
+    setup.actions.runRecordingJob = [this](const RecordingContext& context) {
+      runRecordingJob(context);
+      m_jobDone = true;
+    };
+    setup.actions.startPlayer = [](const std::string&) {};
+    setup.actions.openLocation = [](const std::string&) {};
+    setup.actions.messageSink = [this](const std::string& text) {
+      std::lock_guard guard(m_messagesLock);
+      m_messages.push_back(text);
+    };
+    m_window = std::make_unique<MainWindow>(std::move(setup));
+    QObject::connect(m_window.get(), &MainWindow::closingFinished, [this] { m_closingFinished = true; });
+    m_window->show();
+    m_window->controls().setText("编辑框_url"_gbk, m_pages.shareLink("room"));
+  }
+
+  void TearDown() override {
+    // The job thread talks to the window until it ends; the window must outlive it.
+    // A test that failed half way may leave its recorder running.
+    if (m_window && m_started && !m_jobDone) {
+      terminateProcessByName(kRecorderProcessName);
+      pumpUntil([this] { return m_jobDone.load(); }, 30000);
+    }
+  }
+
+  ControlAccess& controls() { return m_window->controls(); }
+  void clickStart() {
+    auto* button = m_window->findChild<QPushButton*>(QStringLiteral("按钮_开始"));
+    ASSERT_NE(button, nullptr);
+    button->click();
+    m_started = true;
+  }
+  std::string outputPath() { return gbkToUtf8(controls().text("编辑框_下载目录"_gbk)); }
+  bool mp4HasBytes() {
+    struct stat info {};
+    const std::string path = outputPath();
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
+  }
+  std::vector<std::string> messages() {
+    std::lock_guard guard(m_messagesLock);
+    return m_messages;
+  }
+
+  testing::TempDirectory m_work;
+  std::string m_sample;
+  std::unique_ptr<testing::LiveFlvSource> m_source;
+  testing::PageServer m_pages;
+  TempDirectory m_directory;
+  std::unique_ptr<MainWindow> m_window;
+  std::atomic<bool> m_jobDone{false};
+  std::atomic<bool> m_closingFinished{false};
+  bool m_started = false;
+  std::mutex m_messagesLock;
+  std::vector<std::string> m_messages;
+};
+
+TEST_F(RecordingThroughTheWindowUdp1111, StartRecordStopFindsACompleteFile) {
+  testing::UdpRelayListener relay;
+  ASSERT_TRUE(relay.bound());
+  clickStart();
+  EXPECT_EQ(controls().text("按钮_开始"_gbk), "停止下载"_gbk);
+  ASSERT_TRUE(pumpUntil([&] { return mp4HasBytes(); }, 60000)) << controls().text("编辑框_显示"_gbk);
+  const auto recordingSince = std::chrono::steady_clock::now();
+  pumpUntil([] { return false; }, 4000);
+  clickStart();  // 停止下载
+  const double recordedSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - recordingSince).count();
+  EXPECT_EQ(controls().text("按钮_开始"_gbk), "开始下载"_gbk);
+  ASSERT_TRUE(pumpUntil([&] { return m_jobDone.load(); }, 60000));
+
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(controls().text("标签1"_gbk), "当前直播最高清晰度为：超清"_gbk);
+  const std::string display = controls().text("编辑框_显示"_gbk);
+  EXPECT_EQ(display.rfind("下载完成，请查看软件运行目录的mp4文件："_gbk, 0), 0u) << display;
+  EXPECT_NE(display.find("任务完成\r\n"_gbk), std::string::npos) << display;
+  const std::vector<std::string> files = testing::mp4Files(m_directory.path().string());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(std::regex_match(files[0], std::regex("[0-9]{13}\\.mp4"))) << files[0];
+  EXPECT_EQ(outputPath(), (m_directory.path() / files[0]).string());
+  const testing::MediaSummary media = testing::probeMedia(outputPath(), m_work.path());
+  EXPECT_TRUE(media.readable);
+  EXPECT_TRUE(media.hasVideo);
+  EXPECT_TRUE(media.hasAudio);
+  EXPECT_GT(media.durationSeconds, recordedSeconds - 2.5);
+  EXPECT_LT(media.durationSeconds, recordedSeconds + 2.5);
+  relay.stop();
+  EXPECT_GT(relay.transportStreamPackets(), 100u);
+  EXPECT_LT(relay.bytesOutOfSync(), relay.bytesReceived() / 100);
+}
+
+TEST_F(RecordingThroughTheWindowUdp1111, ClosingWhileRecordingLeavesAPlayableFile) {
+  clickStart();
+  ASSERT_TRUE(pumpUntil([&] { return mp4HasBytes(); }, 60000)) << controls().text("编辑框_显示"_gbk);
+  pumpUntil([] { return false; }, 3000);
+  m_window->close();
+  ASSERT_TRUE(pumpUntil([&] { return m_closingFinished.load(); }, 30000));
+  EXPECT_EQ(findProcessIdByName(kRecorderProcessName), 0u);
+  ASSERT_TRUE(pumpUntil([&] { return m_jobDone.load(); }, 30000));
+  const testing::MediaSummary media = testing::probeMedia(outputPath(), m_work.path());
+  EXPECT_TRUE(media.readable) << "the recorder was stopped, not killed";
+  EXPECT_TRUE(media.hasVideo);
+  EXPECT_TRUE(media.hasAudio);
+  EXPECT_GT(media.durationSeconds, 1.0);
 }
 
 }  // namespace
