@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "charset.h"
+#include "component_check.h"
 #include "display_log.h"
 #include "gbk_literal.h"
 #include "main_window.h"
@@ -35,8 +36,10 @@
 #include "page_server.h"
 #include "profile_text.h"
 #include "program_directory.h"
+#include "range_server.h"
 #include "recorder_stop.h"
 #include "recording_fixtures.h"
+#include "segmented_downloader.h"
 #include "settings_file.h"
 #include "window_design.h"
 
@@ -901,6 +904,298 @@ TEST(SettingsFile, EnsureDirectoryCreatesEveryLevel) {
   ensureDirectory("rel/a/b");
   EXPECT_TRUE(fs::is_directory(directory.path() / "rel" / "a" / "b"));
   fs::current_path(before);
+}
+
+// ------------------------------------------------------------ component check
+
+// PATH as a test wants it, put back afterwards.
+class ScopedPath {
+ public:
+  explicit ScopedPath(const std::string& value) {
+    const char* old = std::getenv("PATH");
+    m_had = old != nullptr;
+    if (m_had) m_old = old;
+    ::setenv("PATH", value.c_str(), 1);
+  }
+  ~ScopedPath() {
+    if (m_had) {
+      ::setenv("PATH", m_old.c_str(), 1);
+    } else {
+      ::unsetenv("PATH");
+    }
+  }
+  ScopedPath(const ScopedPath&) = delete;
+  ScopedPath& operator=(const ScopedPath&) = delete;
+
+ private:
+  bool m_had = false;
+  std::string m_old;
+};
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned state = seed;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+const std::string& downloadNotice() { return "组件缺失，正在下载，请耐心等待，下载完成后再使用。"_gbk; }
+
+std::string progressText(int task, long long done, long long total) {
+  return std::to_string(task) + ":已完成"_gbk + std::to_string(done) + "/" + std::to_string(total) +
+         "\r\n组件缺失，请在下载完成组件后，再开始下载抖音直播"_gbk;
+}
+
+bool isExecutable(const fs::path& path) {
+  return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
+}
+
+// A program directory, a PATH directory and a component server of the test's
+// own, and an in-memory window that keeps every text the display box showed.
+class ComponentCheckTest : public ::testing::Test {
+ protected:
+  ComponentCheckTest() {
+    m_window.onTextChanged([this](const std::string& name, const std::string& text) {
+      if (name != "编辑框_显示"_gbk) return;
+      std::lock_guard guard(m_lock);
+      m_shown.push_back(text);
+      m_messagesAtFirstShow.push_back(m_window.messages().size());
+    });
+  }
+
+  // Links named like the system programs into the PATH directory.
+  void installSystemPrograms(bool ffmpeg, bool ffplay) {
+    if (ffmpeg) fs::create_symlink("/usr/bin/ffmpeg", m_systemDirectory.path() / "ffmpeg");
+    if (ffplay) fs::create_symlink(systemFfplay(), m_systemDirectory.path() / "ffplay");
+  }
+
+  // ffplay, or a stand-in script where the machine has none.
+  fs::path systemFfplay() {
+    if (fs::exists("/usr/bin/ffplay")) return "/usr/bin/ffplay";
+    const fs::path script = m_systemDirectory.path() / "ffplay-stand-in";
+    writeBytes(script, "#!/bin/sh\nexit 0\n");
+    fs::permissions(script, fs::perms::owner_all);
+    return script;
+  }
+
+  void check(const fs::path& programDirectory) {
+    const std::string directory = utf8ToGbk(programDirectory.string());
+    checkComponents(ComponentCheckContext{&m_window, directory, directory + "/ffm.exe", m_server.url("")});
+  }
+
+  std::vector<std::string> shown() {
+    std::lock_guard guard(m_lock);
+    return m_shown;
+  }
+
+  bool wasShown(const std::string& text) { return timesShown(text) > 0; }
+
+  long timesShown(const std::string& text) {
+    const auto all = shown();
+    return std::count(all.begin(), all.end(), text);
+  }
+
+  // The last chunk's report and the finished report read alike; the second
+  // one comes once the file is in place.
+  bool finishedShown(std::size_t total) {
+    const int task = taskWithTotal(total);
+    return task > 0 && timesShown(progressText(task, total, total)) >= 2;
+  }
+
+  // The task number of the download whose reports carry this total.
+  int taskWithTotal(std::size_t total) {
+    for (const std::string& text : shown()) {
+      const std::size_t colon = text.find(':');
+      const std::size_t slash = text.find('/');
+      const std::size_t end = text.find('\r');
+      if (colon == std::string::npos || slash == std::string::npos || end == std::string::npos) continue;
+      if (text.substr(slash + 1, end - slash - 1) == std::to_string(total))
+        return std::stoi(text.substr(0, colon));
+    }
+    return -1;
+  }
+
+  std::vector<std::string> requestedTargets() {
+    std::vector<std::string> targets;
+    for (const auto& request : m_server.requests()) targets.push_back(request.target);
+    std::sort(targets.begin(), targets.end());
+    targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+    return targets;
+  }
+
+  test::RangeServer m_server;
+  TempDirectory m_program;
+  TempDirectory m_systemDirectory;
+  ScopedPath m_path{m_systemDirectory.path().string()};
+  std::mutex m_lock;
+  std::vector<std::string> m_shown;
+  std::vector<std::size_t> m_messagesAtFirstShow;
+  MemoryWindow m_window;
+};
+
+TEST(ComponentProgress, TextForEveryKind) {
+  struct Case {
+    const char* name;
+    int task, kind, total, done;
+    std::string shown;
+  } cases[] = {
+      {"progress", 1, kReportProgress, 2097152, 1048576, progressText(1, 1048576, 2097152)},
+      {"finished", 2, kReportFinished, 500, 500, progressText(2, 500, 500)},
+      {"failed", 3, kReportFailed, 0, 0, progressText(3, 0, 0)},
+  };
+  for (const Case& c : cases) {
+    MemoryWindow window;
+    window.setText("编辑框_显示"_gbk, "earlier");
+    reportComponentProgress(window, c.task, c.kind, c.total, c.done);
+    EXPECT_EQ(window.text("编辑框_显示"_gbk), c.shown) << c.name;
+  }
+  EXPECT_EQ(progressText(1, 1048576, 2097152),
+            gbk("1:已完成1048576/2097152\r\n组件缺失，请在下载完成组件后，再开始下载抖音直播"));
+}
+
+TEST_F(ComponentCheckTest, WithoutSystemProgramsBothAreDownloadedWithTheirProgress) {
+  const std::string recorder = randomBytes(2621440 + 7, 1), player = randomBytes(1048576 + 300000, 2);
+  m_server.addFile("/tool/ffmpeg.exe", recorder);
+  m_server.addFile("/tool/ffplay.exe", player);
+  check(m_program.path());
+  // The check only starts the downloads.
+  ASSERT_FALSE(shown().empty());
+  EXPECT_EQ(shown().front(), downloadNotice());
+  EXPECT_EQ(m_window.text("编辑框_下载目录"_gbk), m_program.gbkPath());
+
+  ASSERT_TRUE(waitFor([&] { return finishedShown(recorder.size()) && finishedShown(player.size()); }))
+      << m_window.text("编辑框_显示"_gbk);
+  const int recorderTask = taskWithTotal(recorder.size()), playerTask = taskWithTotal(player.size());
+  EXPECT_EQ(playerTask, recorderTask + 1) << "numbered in the order of the starts";
+  // The box ends with one download's last report: the full size of both.
+  const std::string last = m_window.text("编辑框_显示"_gbk);
+  EXPECT_TRUE(last == progressText(recorderTask, recorder.size(), recorder.size()) ||
+              last == progressText(playerTask, player.size(), player.size()))
+      << last;
+  EXPECT_TRUE(readBytes(m_program.path() / "ffm.exe") == recorder) << "bytes differ";
+  EXPECT_TRUE(readBytes(m_program.path() / "ffplay.exe") == player) << "bytes differ";
+  EXPECT_TRUE(isExecutable(m_program.path() / "ffm.exe"));
+  EXPECT_TRUE(isExecutable(m_program.path() / "ffplay.exe"));
+  EXPECT_FALSE(fs::exists(m_program.path() / "ffm.exe.part"));
+  EXPECT_EQ(requestedTargets(), (std::vector<std::string>{"/tool/ffmpeg.exe", "/tool/ffplay.exe"}));
+  // Every text in between was the notice or a progress text.
+  for (const std::string& text : shown()) {
+    EXPECT_TRUE(text == downloadNotice() || text.find(":已完成"_gbk) != std::string::npos) << text;
+  }
+  EXPECT_TRUE(m_window.messages().empty());
+}
+
+TEST_F(ComponentCheckTest, SystemProgramsOnThePathAreLinkedAndNothingIsDownloaded) {
+  installSystemPrograms(true, true);
+  // Relative and empty entries come first and are passed over.
+  ScopedPath path("bin::" + m_systemDirectory.path().string());
+  check(m_program.path());
+  EXPECT_TRUE(fs::is_symlink(m_program.path() / "ffm.exe"));
+  EXPECT_EQ(fs::read_symlink(m_program.path() / "ffm.exe"), m_systemDirectory.path() / "ffmpeg");
+  EXPECT_TRUE(fs::is_symlink(m_program.path() / "ffplay.exe"));
+  EXPECT_EQ(fs::read_symlink(m_program.path() / "ffplay.exe"), m_systemDirectory.path() / "ffplay");
+  EXPECT_TRUE(fs::exists(m_program.path() / "ffm.exe")) << "the link leads to a program";
+  EXPECT_TRUE(m_server.requests().empty());
+  EXPECT_TRUE(shown().empty());
+  EXPECT_EQ(m_window.text("编辑框_显示"_gbk), "");
+  EXPECT_EQ(m_window.text("编辑框_下载目录"_gbk), m_program.gbkPath());
+}
+
+TEST_F(ComponentCheckTest, OnlyWhatIsMissingIsTakenAndADeadLinkIsReplaced) {
+  const std::string player = randomBytes(70000, 3);
+  m_server.addFile("/tool/ffplay.exe", player);
+  installSystemPrograms(true, false);
+  fs::create_symlink(m_program.path() / "gone", m_program.path() / "ffm.exe");
+  check(m_program.path());
+  EXPECT_EQ(fs::read_symlink(m_program.path() / "ffm.exe"), m_systemDirectory.path() / "ffmpeg");
+  ASSERT_TRUE(waitFor([&] { return finishedShown(player.size()); }));
+  EXPECT_TRUE(readBytes(m_program.path() / "ffplay.exe") == player) << "bytes differ";
+  EXPECT_EQ(requestedTargets(), (std::vector<std::string>{"/tool/ffplay.exe"}));
+
+  // Present components, whatever they hold, are left as they are.
+  writeBytes(m_program.path() / "ffplay.exe", "anything");
+  const std::size_t requestsBefore = m_server.requests().size();
+  check(m_program.path());
+  EXPECT_EQ(m_server.requests().size(), requestsBefore);
+  EXPECT_EQ(readBytes(m_program.path() / "ffplay.exe"), "anything");
+}
+
+TEST_F(ComponentCheckTest, ABlankInTheProgramDirectoryIsWarnedAboutOnceBeforeAnyDownload) {
+  const std::string recorder = randomBytes(5000, 4), player = randomBytes(6000, 5);
+  m_server.addFile("/tool/ffmpeg.exe", recorder);
+  m_server.addFile("/tool/ffplay.exe", player);
+  const fs::path directory = m_program.path() / "程序 目录";
+  fs::create_directories(directory);
+  check(directory);
+  EXPECT_EQ(m_window.messages(),
+            (std::vector<std::string>{gbk("为了软件运行的稳定，建议目录名字内，不要有空格。")}));
+  {
+    std::lock_guard guard(m_lock);
+    ASSERT_FALSE(m_messagesAtFirstShow.empty());
+    EXPECT_EQ(m_messagesAtFirstShow.front(), 1u) << "the warning came before the first download notice";
+  }
+  ASSERT_TRUE(waitFor([&] { return finishedShown(recorder.size()) && finishedShown(player.size()); }));
+  EXPECT_TRUE(readBytes(directory / "ffm.exe") == recorder) << "bytes differ";
+  EXPECT_EQ(m_window.text("编辑框_下载目录"_gbk), utf8ToGbk(directory.string()));
+  EXPECT_EQ(m_window.messages().size(), 1u);
+}
+
+TEST_F(ComponentCheckTest, ASavedDownloadLocationStaysAndAnEmptyOneBecomesTheProgramDirectory) {
+  installSystemPrograms(true, true);
+  struct Case {
+    const char* name;
+    std::string saved;
+    std::string expected;
+  } cases[] = {
+      {"saved location", gbk("/录像/保存"), gbk("/录像/保存")},
+      {"nothing saved", "", m_program.gbkPath()},
+  };
+  for (const Case& c : cases) {
+    MemoryWindow earlier;
+    earlier.setText("编辑框_下载目录"_gbk, c.saved);
+    earlier.setText("编辑框_url"_gbk, "https://v.douyin.com/saved/");
+    std::string path;
+    saveSettings(earlier, path, "编辑框_显示"_gbk, m_program.gbkPath());
+    MemoryWindow window;
+    checkComponents(ComponentCheckContext{&window, m_program.gbkPath(), m_program.gbkPath() + "/ffm.exe",
+                                          m_server.url("")});
+    EXPECT_EQ(window.text("编辑框_下载目录"_gbk), c.expected) << c.name;
+    EXPECT_EQ(window.text("编辑框_url"_gbk), "https://v.douyin.com/saved/") << c.name;
+    EXPECT_EQ(window.text("编辑框_显示"_gbk), "") << c.name;
+  }
+}
+
+TEST_F(ComponentCheckTest, FailedDownloadsShowWhatTheyCanAndLeaveNoComponent) {
+  // The recorder's server cuts every block short; the player is not there.
+  m_server.addFile("/tool/ffmpeg.exe", randomBytes(2 * 1048576, 6));
+  m_server.setFaults(test::ServerFaults{.cutRangesAfterBytes = 100000});
+  check(m_program.path());
+  ASSERT_TRUE(waitFor([&] {
+    for (const std::string& text : shown()) {
+      if (text.find(":已完成0/0"_gbk) != std::string::npos) return true;
+    }
+    return false;
+  }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(m_program.path() / "ffm.exe"));
+  EXPECT_FALSE(fs::exists(m_program.path() / "ffm.exe.part"));
+  EXPECT_FALSE(fs::exists(m_program.path() / "ffplay.exe"));
+  // The player's start failed: its notice stayed until the recorder's last report.
+  const auto all = shown();
+  EXPECT_EQ(std::count(all.begin(), all.end(), downloadNotice()), 2);
+  EXPECT_NE(m_window.text("编辑框_显示"_gbk).find(":已完成0/0"_gbk), std::string::npos);
 }
 
 TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator) {
