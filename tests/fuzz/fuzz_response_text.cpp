@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string window = resultText.substr(0, 1024);
   auto holds = [&window](std::string_view what) {
     return std::search(window.begin(), window.end(), what.begin(), what.end(), [](char a, char b) {
-             return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+             return std::tolower(static_cast<unsigned char>(a)) ==
+                    std::tolower(static_cast<unsigned char>(b));
            }) != window.end();
   };
   if (!holds("<meta") || !holds("charset=")) FUZZ_CHECK(decoded == resultText);
