@@ -21,6 +21,7 @@
 #include "gbk_text.h"
 #include "live_stream_resolver.h"
 #include "memory_window.h"
+#include "recorder_stop.h"
 #include "recording_job.h"
 #include "terminal_output.h"
 
@@ -170,7 +171,7 @@ int recordCommand(const std::string& link, const std::string& directoryArgument)
       std::_Exit(kExitInterrupted);
     }
     print(stderr, std::string("\n").append(gbkToUtf8("正在停止录制，等待 MP4 文件完成……"_gbk)).append("\n"));
-    ::kill(static_cast<pid_t>(pid), SIGINT);
+    stopRecorderProcess(pid);
   }
   job.join();
 

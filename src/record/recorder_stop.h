@@ -16,6 +16,11 @@ std::uint32_t findProcessIdByName(std::string_view name, bool caseSensitive = fa
 // a missing recorder is silently ignored.
 void stopRecorder();
 
+// The same for the recorder with this process identifier: FFmpeg finishes
+// its files and exits, also while it waits for a source that has gone
+// silent. Returns at once.
+void stopRecorderProcess(std::uint32_t processId);
+
 // Kills the first process of that name; true when one was found and killed.
 bool terminateProcessByName(std::string_view name);
 

@@ -105,13 +105,17 @@ std::uint32_t findProcessIdByName(std::string_view name, bool caseSensitive) {
 }
 
 void stopRecorder() {
+  const std::uint32_t pid = findProcessIdByName(kRecorderProcessName);
+  if (pid != 0) stopRecorderProcess(pid);
+}
+
+void stopRecorderProcess(std::uint32_t processId) {
   // SIGINT is what a Ctrl+C in the recorder's terminal would send: FFmpeg
   // finishes its files and exits. The recorder runs in a process group of its
   // own, so the signal goes to it alone, never to this program.
-  const std::uint32_t pid = findProcessIdByName(kRecorderProcessName);
-  if (pid == 0) return;
-  ::kill(static_cast<pid_t>(pid), SIGINT);
-  endInputStreams(static_cast<pid_t>(pid));
+  if (processId == 0) return;
+  ::kill(static_cast<pid_t>(processId), SIGINT);
+  endInputStreams(static_cast<pid_t>(processId));
 }
 
 bool terminateProcessByName(std::string_view name) {

@@ -8,6 +8,7 @@
 #include "charset.h"
 #include "gbk_literal.h"
 #include "page_server.h"
+#include "recorder_stop.h"
 #include "recording_fixtures.h"
 
 namespace lirevo {
@@ -112,6 +113,40 @@ TEST(CliUdp1111, RecordStopsGracefullyOnCtrlC) {
   EXPECT_TRUE(media.readable);
   EXPECT_TRUE(media.hasVideo);
   EXPECT_TRUE(media.hasAudio);
+}
+
+TEST(FaultCliUdp1111, CtrlCFinishesTheFileWhenTheSourceHasGoneSilent) {
+  TempDirectory work;
+  const std::string sample = testing::makeSample(work.path(), 30);
+  testing::LiveFlvSource source(sample);
+  ASSERT_TRUE(source.listening());
+  testing::PageServer pages;
+  pages.setPage("live", {.body = source.streamUrl()});
+  TempDirectory directory;
+
+  const std::string log = work.path() + "/cli.txt";
+  testing::ChildProcess cli({LIREVO_CLI, "record", pages.shareLink("live"), "--dir", directory.path()}, log);
+  auto mp4WithBytes = [&] {
+    for (const std::string& name : testing::mp4Files(directory.path())) {
+      struct stat info {};
+      if (::stat((directory.path() + "/" + name).c_str(), &info) == 0 && info.st_size > 0) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(testing::waitUntil(mp4WithBytes, 60s)) << testing::readWholeFile(log);
+  std::this_thread::sleep_for(3s);
+  source.signal(SIGSTOP);  // silent, with the connection open
+  std::this_thread::sleep_for(3s);
+  cli.signal(SIGINT);
+  const std::optional<int> status = cli.wait(60s);
+  if (!status) terminateProcessByName(kRecorderProcessName);  // leave no recorder behind
+  source.signal(SIGCONT);
+  EXPECT_EQ(status, 0) << testing::readWholeFile(log);
+  const std::vector<std::string> files = testing::mp4Files(directory.path());
+  ASSERT_EQ(files.size(), 1u);
+  const testing::MediaSummary media = testing::probeMedia(directory.path() + "/" + files[0], work.path());
+  EXPECT_TRUE(media.readable) << "the file was finished, not abandoned";
+  EXPECT_GT(media.durationSeconds, 1.5);
 }
 
 }  // namespace
