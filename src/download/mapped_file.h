@@ -11,21 +11,22 @@
 
 namespace lirevo {
 
-// Window starts are aligned down to this, whatever the page size.
+// Window starts are aligned down to at least this, whatever the page size.
 inline constexpr std::int64_t kWindowAlignmentBytes = 65536;
-// Windows are widened to whole stretches of this size (a multiple of
-// kWindowAlignmentBytes), placed at addresses aligned to it, so that the
-// kernel can map each stretch as one huge page instead of 512 small ones.
-// On a virtual machine every small page costs a trap on its first touch,
-// which made writing through small-page windows several times slower than
-// plain writes; a worker's neighbour block shares the huge page.
+// Windows are widened to whole stretches of this size, placed at addresses
+// aligned to it, so that the kernel can map each stretch as one huge page
+// instead of 512 small ones. On a virtual machine every small page costs a
+// trap on its first touch, which made writing through small-page windows
+// several times slower than plain writes; a worker's neighbour block shares
+// the huge page.
 inline constexpr std::int64_t kHugeWindowBytes = 2 * 1048576;
+static_assert(kHugeWindowBytes % kWindowAlignmentBytes == 0, "huge windows keep the window alignment");
 
 class MappedFile {
  public:
   // A writable view of one stretch of the file, unmapped when it goes. The
-  // mapping starts at the stretch's start aligned down to
-  // kWindowAlignmentBytes; writes are taken only inside the stretch.
+  // mapping starts at the stretch's start aligned down to kHugeWindowBytes;
+  // writes are taken only inside the stretch.
   class Window {
    public:
     Window(Window&& other) noexcept;

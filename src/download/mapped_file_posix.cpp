@@ -35,7 +35,9 @@ void* mapAligned(int descriptor, std::int64_t base, std::size_t lengthBytes) {
     return MAP_FAILED;
   }
   if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
-  char* end = aligned + lengthBytes;
+  // The mapping ends on a whole page even where the file does not.
+  const auto pageBytes = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  char* end = aligned + (lengthBytes + pageBytes - 1) / pageBytes * pageBytes;
   char* reservedEnd = start + reservedBytes;
   if (reservedEnd > end) ::munmap(end, static_cast<std::size_t>(reservedEnd - end));
   return address;

@@ -285,6 +285,21 @@ TEST(MappedFile, WindowsWriteInPlaceAndRefuseWhatLiesOutside) {
     EXPECT_FALSE(window->write(70998, "xyz", 3)) << "past the window";
     EXPECT_FALSE(window->write(69999, "x", 1)) << "before the window";
   }
+  {
+    // Windows are mapped at aligned addresses out of a larger reservation;
+    // none of it may stay behind, also where the file ends inside a page.
+    const auto mappedPages = [] {
+      std::ifstream statm("/proc/self/statm");
+      long pages = 0;
+      statm >> pages;
+      return pages;
+    };
+    const long before = mappedPages();
+    for (int i = 0; i < 100; ++i) EXPECT_TRUE(file->mapWindow(299000, 1000));
+    // 100 leaks of the reservation would be some 200 MiB; allow for the
+    // test's own threads coming and going.
+    EXPECT_LT(mappedPages() - before, 4096) << "address space left mapped after the windows went";
+  }
   EXPECT_TRUE(file->flush());
   file->close();
   const auto bytes = readFile(path);
