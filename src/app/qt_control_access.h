@@ -2,11 +2,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "control_access.h"
 
+class QObject;
 class QWidget;
 
 namespace lirevo {
@@ -23,6 +25,7 @@ class QtControlAccess : public ControlAccess {
   using MessageSink = std::function<void(const std::string&)>;
 
   QtControlAccess(QWidget& window, MessageSink messageSink);
+  ~QtControlAccess() override;
 
   std::string text(std::string_view name) override;
   void setText(std::string_view name, std::string_view text) override;
@@ -35,11 +38,15 @@ class QtControlAccess : public ControlAccess {
  private:
   template <class Routine>
   auto onWindowThread(Routine&& routine);
+  // Runs `work` on the window's thread and waits until it has run, or until
+  // the call was dropped because the window went away.
+  void runOnWindowThread(std::function<void()> work);
   QWidget* control(std::string_view name) const;
 
   QWidget& m_window;
   const MessageSink m_messageSink;
   const std::vector<std::string> m_editBoxNames;
+  std::unique_ptr<QObject> m_callReceiver;  // lives on the window's thread
 };
 
 }  // namespace lirevo

@@ -100,4 +100,13 @@ bool acceptsBlockAnswer(long status, const std::string& contentRange, const Bloc
   return !range->total || *range->total == totalSizeBytes;
 }
 
+bool carriesPlainBytes(const std::string& contentEncoding) {
+  std::string coding;
+  for (const char c : contentEncoding) {
+    if (c != ' ' && c != '\t')
+      coding.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  }
+  return coding.empty() || coding == "identity";
+}
+
 }  // namespace lirevo

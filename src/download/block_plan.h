@@ -44,4 +44,10 @@ std::string rangeLine(const BlockSpan& span);
 bool acceptsBlockAnswer(long status, const std::string& contentRange, const BlockSpan& span,
                         std::int64_t totalSizeBytes);
 
+// True when an answer with this Content-Encoding (empty when absent) carries
+// the file's own bytes: no coding, or "identity". The requests offer gzip
+// and deflate (their header bytes are fixed), but nothing decodes an answer:
+// coded bytes would make a file of the right length that is no program.
+bool carriesPlainBytes(const std::string& contentEncoding);
+
 }  // namespace lirevo

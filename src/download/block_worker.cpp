@@ -80,6 +80,7 @@ bool BlockWorker::fetchBlock(int blockNumber) {
   const TransferEnd end = request.run([&](const ResponseHead& head, std::string_view chunk) {
     if (!window) {
       if (!acceptsBlockAnswer(head.status, head.contentRange, span, task.totalSizeBytes) ||
+          !carriesPlainBytes(head.contentEncoding) ||
           !(window = task.file.mapWindow(span.firstOffset, span.lengthBytes))) {
         broken = true;
         return false;
@@ -97,7 +98,7 @@ bool BlockWorker::fetchBlock(int blockNumber) {
   // the state.
   if (broken || end != TransferEnd::Complete) return false;
   return acceptsBlockAnswer(request.head().status, request.head().contentRange, span, task.totalSizeBytes) &&
-         writtenBytes == span.lengthBytes;
+         carriesPlainBytes(request.head().contentEncoding) && writtenBytes == span.lengthBytes;
 }
 
 bool BlockWorker::chunkWritten(std::size_t lengthBytes) {

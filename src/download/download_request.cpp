@@ -146,8 +146,9 @@ std::size_t DownloadRequest::receiveHeader(char* data, std::size_t size, std::si
     return size * count;
   }
   const std::string_view content = trimmed(line);
-  if (!headerValue(content, "Content-Range", head.contentRange))
-    headerValue(content, "Content-Location", head.contentLocation);
+  if (!headerValue(content, "Content-Range", head.contentRange) &&
+      !headerValue(content, "Content-Location", head.contentLocation))
+    headerValue(content, "Content-Encoding", head.contentEncoding);
   return size * count;
 }
 

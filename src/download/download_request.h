@@ -22,6 +22,7 @@ struct ResponseHead {
   std::int64_t contentLength = -1;  // -1 when the answer carried none
   std::string contentRange;         // empty when absent
   std::string contentLocation;      // empty when absent
+  std::string contentEncoding;      // empty when absent
 };
 
 enum class TransferEnd {

@@ -19,12 +19,13 @@ namespace {
 constexpr std::string_view kPartSuffix = ".part";
 
 // The length the server gives for the whole file, or -1. Only a plain 200
-// answer counts: an error page's length is no file's length.
+// answer counts: an error page's length is no file's length, and a coded
+// answer's length is that of the coded bytes.
 std::int64_t probeLength(const std::string& url) {
   DownloadRequest request(url);
   request.setHeaderBlock(downloadHeaders());
   request.run({});
-  if (request.head().status != 200) return -1;
+  if (request.head().status != 200 || !carriesPlainBytes(request.head().contentEncoding)) return -1;
   return request.head().contentLength;
 }
 

@@ -23,24 +23,6 @@ const std::array<StatusMarker, 4> kStatusMarkers{{
     {"No such file or directory", []() -> const std::string& { return "输入/输出 的 文件/路径 不存在"_gbk; }},
 }};
 
-// Bytes at the end of `bytes` that begin a UTF-8 sequence the read cut short.
-std::size_t incompleteUtf8Tail(std::string_view bytes) {
-  const std::size_t lookBack = std::min<std::size_t>(3, bytes.size());
-  for (std::size_t back = 1; back <= lookBack; ++back) {
-    const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
-    if ((byte & 0xC0) == 0x80) continue;  // continuation byte: look further back
-    std::size_t length = 1;
-    if ((byte & 0xE0) == 0xC0)
-      length = 2;
-    else if ((byte & 0xF0) == 0xE0)
-      length = 3;
-    else if ((byte & 0xF8) == 0xF0)
-      length = 4;
-    return length > back ? back : 0;
-  }
-  return 0;
-}
-
 std::string toText(std::string_view bytes) {
   std::string text(untilZeroByte(rewriteLineEnds(bytes)));
   // FFmpeg's output is nearly always plain ASCII, the same in both encodings.

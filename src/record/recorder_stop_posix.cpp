@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <dirent.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "gbk_text.h"
+#include "posix_fd.h"
 #include "recorder_stop.h"
 
 namespace lirevo {
@@ -59,6 +63,34 @@ std::string executableName(pid_t pid) {
   return startsWith(first, name) ? first : name;
 }
 
+// Ends the reading side of every stream socket of the process: its input
+// stream then reads as ended. FFmpeg stops its main loop on an interrupt only
+// between two reads; while it waits for a source that has gone silent without
+// closing, a second interrupt would break that wait but also make it abandon
+// its files unfinished. An ended input instead lets it finish them, as when a
+// source closes. Needs the right to trace the process (a child of ours, same
+// user); where that is missing, the interrupt alone still works whenever data
+// flows.
+void endInputStreams(pid_t pid) {
+  const PosixFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (!process.valid()) return;
+  DIR* descriptors = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (descriptors == nullptr) return;
+  while (const dirent* entry = ::readdir(descriptors)) {
+    const std::string_view name = entry->d_name;
+    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    const int target = std::stoi(std::string(name));
+    const PosixFd copy(static_cast<int>(::syscall(SYS_pidfd_getfd, process.get(), target, 0)));
+    if (!copy.valid()) continue;
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (::getsockopt(copy.get(), SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM)
+      ::shutdown(copy.get(), SHUT_RD);
+  }
+  ::closedir(descriptors);
+}
+
 }  // namespace
 
 std::uint32_t findProcessIdByName(std::string_view name, bool caseSensitive) {
@@ -77,7 +109,9 @@ void stopRecorder() {
   // finishes its files and exits. The recorder runs in a process group of its
   // own, so the signal goes to it alone, never to this program.
   const std::uint32_t pid = findProcessIdByName(kRecorderProcessName);
-  if (pid != 0) ::kill(static_cast<pid_t>(pid), SIGINT);
+  if (pid == 0) return;
+  ::kill(static_cast<pid_t>(pid), SIGINT);
+  endInputStreams(static_cast<pid_t>(pid));
 }
 
 bool terminateProcessByName(std::string_view name) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "live_stream_resolver.h"
 
+#include <algorithm>
 #include <array>
 
 #include "charset.h"
@@ -35,31 +36,97 @@ const std::array<QualityMarker, 5> kQualityMarkers{{
 
 bool isBlankOrControl(unsigned char byte) { return byte <= 0x20 || byte == 0x7F; }
 
+constexpr unsigned char kFullWidthBlankByte = 0xA1;
+
+// Offset of the first character in text[from, to) that may not stand in a
+// stream address (a double quote, a blank, a full-width blank or a control
+// byte), or npos. Walks the characters from `from` as the text search does.
+std::size_t firstUnsafeCharacter(std::string_view text, std::size_t from, std::size_t to) {
+  for (std::size_t at = from; at < to;) {
+    const std::size_t length = std::min(gbkCharLength(text, at), to - at);
+    const auto first = static_cast<unsigned char>(text[at]);
+    if (length == 2) {
+      const auto second = static_cast<unsigned char>(text[at + 1]);
+      if ((first == kFullWidthBlankByte && second == kFullWidthBlankByte) || isBlankOrControl(second) ||
+          second == '"')
+        return at;
+    } else if (first == '"' || isBlankOrControl(first)) {
+      return at;
+    }
+    at += length;
+  }
+  return std::string_view::npos;
+}
+
+// The candidates of collectBetweenMarkers one after another, as offset and
+// length. Every candidate that starts before an end marker found for an
+// earlier one ends at that same marker, so that end is kept rather than
+// searched for again: the whole walk reads the text about once. Both
+// markers must consist of whole characters (the program's are ASCII).
+class CandidateWalk {
+ public:
+  CandidateWalk(std::string_view text, std::string_view startMarker, std::string_view endMarker)
+      : m_text(text), m_startMarker(startMarker), m_endMarker(endMarker) {}
+
+  bool next(std::size_t& offset, std::size_t& length) {
+    if (m_done) return false;
+    const int start = findText(m_text, m_startMarker, m_position);
+    if (start < 0) return finish();
+    m_position = start + static_cast<int>(m_startMarker.size());
+    if (m_end < m_position) m_end = findText(m_text, m_endMarker, m_position);
+    if (m_end < 0) return finish();
+    offset = static_cast<std::size_t>(start - 1);
+    length = static_cast<std::size_t>(m_end - 1) + m_endMarker.size() - offset;
+    return true;
+  }
+
+ private:
+  bool finish() {
+    m_done = true;
+    return false;
+  }
+
+  std::string_view m_text;
+  std::string_view m_startMarker;
+  std::string_view m_endMarker;
+  int m_position = 1;
+  int m_end = 0;  // position of the end marker last found; 0: none yet
+  bool m_done = false;
+};
+
 }  // namespace
 
 std::vector<std::string> collectBetweenMarkers(std::string_view text, std::string_view startMarker,
                                                std::string_view endMarker) {
   std::vector<std::string> candidates;
-  int position = 1;
-  for (;;) {
-    const int start = findText(text, startMarker, position);
-    if (start < 0) break;
-    position = start + static_cast<int>(startMarker.size());
-    const int end = findText(text, endMarker, position);
-    if (end < 0) break;
-    const std::size_t from = static_cast<std::size_t>(start - 1);
-    const std::size_t to = static_cast<std::size_t>(end - 1) + endMarker.size();
-    candidates.emplace_back(text.substr(from, to - from));
-  }
+  CandidateWalk walk(text, startMarker, endMarker);
+  for (std::size_t offset = 0, length = 0; walk.next(offset, length);)
+    candidates.emplace_back(text.substr(offset, length));
   return candidates;
 }
 
 bool isSafeStreamAddress(std::string_view candidate) {
-  if (containsText(candidate, "　"_gbk)) return false;  // full-width blank
-  for (const char c : candidate) {
-    if (c == '"' || isBlankOrControl(static_cast<unsigned char>(c))) return false;
+  return candidate.size() <= kMaxStreamAddressBytes &&
+         firstUnsafeCharacter(candidate, 0, candidate.size()) == std::string_view::npos;
+}
+
+std::string selectStreamAddress(std::string_view page) {
+  // Candidates that share an end are nested: one that starts at or before a
+  // character already found unsafe holds it too. So each part of the page
+  // is checked at most once.
+  std::size_t unsafeEnd = std::string_view::npos;  // end of the candidates the offset below concerns
+  std::size_t unsafeAt = 0;
+  CandidateWalk walk(page, kStreamStart, kStreamEnd);
+  for (std::size_t offset = 0, length = 0; walk.next(offset, length);) {
+    if (length > kMaxStreamAddressBytes) continue;
+    const std::size_t end = offset + length;
+    if (end == unsafeEnd && offset <= unsafeAt) continue;
+    const std::size_t unsafe = firstUnsafeCharacter(page, offset, end);
+    if (unsafe == std::string_view::npos) return std::string(page.substr(offset, length));
+    unsafeEnd = end;
+    unsafeAt = unsafe;
   }
-  return true;
+  return {};
 }
 
 bool resolveLiveStream(ControlAccess& window, const std::string& shareLink, std::string& streamUrl,
@@ -88,12 +155,8 @@ bool resolveLiveStream(ControlAccess& window, const std::string& shareLink, std:
   // The address goes between double quotes on the recorder's command line:
   // a candidate that could close the quotes or split into several arguments
   // would let the page add options of its own, so it is no address.
-  for (const std::string& candidate : collectBetweenMarkers(page, kStreamStart, kStreamEnd)) {
-    if (!candidate.empty() && isSafeStreamAddress(candidate)) {
-      streamUrl = candidate;
-      break;
-    }
-  }
+  std::string address = selectStreamAddress(page);
+  if (!address.empty()) streamUrl = std::move(address);
 
   for (const QualityMarker& quality : kQualityMarkers) {
     if (containsText(streamUrl, quality.marker)) window.setText("标签1"_gbk, quality.notice());

@@ -16,9 +16,22 @@ namespace lirevo {
 std::vector<std::string> collectBetweenMarkers(std::string_view text, std::string_view startMarker,
                                                std::string_view endMarker);
 
+// A stream address is a few hundred bytes; a longer one is no address a
+// live service hands out, and one of page size would not even fit on the
+// recorder's command line.
+inline constexpr std::size_t kMaxStreamAddressBytes = 4096;
+
 // True when the candidate can stand between double quotes on the recorder's
-// command line as one argument: no double quote, blank or control character.
+// command line as one argument: at most kMaxStreamAddressBytes, and no
+// double quote, blank or control character.
 bool isSafeStreamAddress(std::string_view candidate);
+
+// The first candidate from "http://pull" to ".flv" in the page that is a
+// safe stream address, or empty text: the same as the first safe one of
+// collectBetweenMarkers, but in time and memory linear in the page, whatever
+// it holds (a page of nothing but start markers before one end marker has
+// as many nested candidates as markers).
+std::string selectStreamAddress(std::string_view page);
 
 // Turns the share link of a live room into the address of its first FLV
 // stream with one page request, and writes the stream's quality into the

@@ -31,6 +31,8 @@
 #include "component_check.h"
 #include "display_log.h"
 #include "gbk_literal.h"
+#include "immutable_path.h"
+#include "loopback_http_server.h"
 #include "main_window.h"
 #include "memory_window.h"
 #include "page_server.h"
@@ -148,15 +150,22 @@ class WindowTest : public ::testing::Test {
     setup.componentHost = "http://127.0.0.1:9";
     setup.recorderExitWaitMs = recorderExitWaitMs;
     MainWindowActions& actions = setup.actions;
+    // The fakes run on threads nobody joins: recording the call is the last
+    // thing each does with the fixture, so that a test that has seen the call
+    // may end and free it.
     actions.checkComponents = [this](const ComponentCheckContext& context) {
-      std::lock_guard guard(m_contextLock);
-      m_checkContext = context;
-      m_checkThread = std::this_thread::get_id();
+      {
+        std::lock_guard guard(m_contextLock);
+        m_checkContext = context;
+        m_checkThread = std::this_thread::get_id();
+      }
       m_probe.record("check");
     };
     actions.runRecordingJob = [this](const RecordingContext& context) {
-      std::lock_guard guard(m_contextLock);
-      m_jobContext = context;
+      {
+        std::lock_guard guard(m_contextLock);
+        m_jobContext = context;
+      }
       m_probe.record("job");
     };
     actions.startPlayer = [this](const std::string& directory) { m_probe.record("player " + directory); };
@@ -1321,9 +1330,159 @@ TEST_F(RecordingThroughTheWindowUdp1111, ClosingWhileRecordingLeavesAPlayableFil
   EXPECT_GT(media.durationSeconds, 1.0);
 }
 
+// --- Faults -------------------------------------------------------------------------------------
+
+class FaultSettings : public WindowTest {
+ protected:
+  // A settings file as an earlier run left it.
+  std::string writeEarlierFile() {
+    const std::string bytes =
+        "[编辑框]\r\n编辑框_下载目录=/earlier\r\n编辑框_url=https://v.douyin.com/earlier/\r\n"_gbk;
+    writeBytes(settingsFile(), bytes);
+    return bytes;
+  }
+  std::vector<std::string> dataEntries() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(settingsFile().parent_path()))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
+};
+
+TEST_F(FaultSettings, ASettingsFileNobodyMayWriteSurvivesSavesAndClosing) {
+  struct Case {
+    const char* name;
+    bool lockTheDirectory;  // else the file itself
+  } cases[] = {{"the data directory", true}, {"the file", false}};
+  for (const Case& c : cases) {
+    create();
+    const std::string earlier = writeEarlierFile();
+    testing::ImmutablePath locked(c.lockTheDirectory ? settingsFile().parent_path().string()
+                                                     : settingsFile().string());
+    if (!locked.set()) GTEST_SKIP() << locked.reason();
+    controls().setText("编辑框_url"_gbk, "https://v.douyin.com/new/");
+    const int before = m_probe.count("message " + "设置保存成功"_gbk);
+    click("按钮2");
+    // The save itself says nothing; the button's own text follows as always.
+    EXPECT_EQ(m_probe.count("message " + "设置保存成功"_gbk), before + 1) << c.name;
+    EXPECT_EQ(readBytes(settingsFile()), earlier) << c.name;
+    EXPECT_EQ(dataEntries(), std::vector<std::string>{"setsoft.ini"}) << c.name << ": no temporary file left";
+    m_window->close();  // saves once more, as closing does
+    EXPECT_EQ(readBytes(settingsFile()), earlier) << c.name;
+    EXPECT_EQ(dataEntries(), std::vector<std::string>{"setsoft.ini"}) << c.name;
+  }
+}
+
+TEST_F(FaultSettings, ACorruptSettingsFileChangesNoBoxAndIsReplacedByTheNextSave) {
+  // Bytes of no text encoding at all, zero bytes among them, and a line that
+  // looks like a key without its section.
+  std::string junk = "编辑框_url=nothing\r\n"_gbk;
+  for (int i = 0; i < 65536; ++i) junk.push_back(static_cast<char>((i * 7919) % 251));
+  writeBytes(settingsFile(), junk);
+  const std::string urlBefore = controls().text("编辑框_url"_gbk);
+  std::string path;
+  EXPECT_EQ(restoreSettings(controls(), path, m_directory.gbkPath()), 3);
+  EXPECT_EQ(controls().text("编辑框_url"_gbk), urlBefore);
+  EXPECT_EQ(controls().text("编辑框_下载目录"_gbk), "");
+  controls().setText("编辑框_url"_gbk, "https://v.douyin.com/after/");
+  click("按钮2");
+  controls().setText("编辑框_url"_gbk, "other");
+  path.clear();
+  restoreSettings(controls(), path, m_directory.gbkPath());
+  EXPECT_EQ(controls().text("编辑框_url"_gbk), "https://v.douyin.com/after/");
+}
+
+// The real recording job behind the real window, against a page server that
+// answers slower than the request's time-out.
+class FaultWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MainWindowSetup setup;
+    setup.programDirectory = m_directory.gbkPath();
+    setup.componentHost = "http://127.0.0.1:9";
+    setup.actions.checkComponents = [](const ComponentCheckContext&) {};
+    setup.actions.runRecordingJob = [this](const RecordingContext& context) {
+      runRecordingJob(context);
+      m_jobDone = true;
+    };
+    setup.actions.startPlayer = [](const std::string&) {};
+    setup.actions.openLocation = [](const std::string&) {};
+    setup.actions.messageSink = [this](const std::string& text) {
+      std::lock_guard guard(m_messagesLock);
+      m_messages.push_back(text);
+    };
+    m_window = std::make_unique<MainWindow>(std::move(setup));
+    m_window->show();
+  }
+  void TearDown() override {
+    pumpUntil([this] { return m_jobDone.load(); }, 120000);
+  }
+
+  std::vector<std::string> messages() {
+    std::lock_guard guard(m_messagesLock);
+    return m_messages;
+  }
+  void click(const char* utf8Name) {
+    auto* button = m_window->findChild<QPushButton*>(QString::fromUtf8(utf8Name));
+    ASSERT_NE(button, nullptr);
+    button->click();
+  }
+
+  TempDirectory m_directory;
+  std::unique_ptr<MainWindow> m_window;
+  std::atomic<bool> m_jobDone{false};
+  std::mutex m_messagesLock;
+  std::vector<std::string> m_messages;
+};
+
+TEST_F(FaultWindow, StaysResponsiveWhileAPageOutlastsTheTimeOut) {
+  testing::LoopbackHttpServer slow([](const testing::ReceivedRequest&) {
+    return testing::Reply{.bytes = testing::httpResponse("200 OK", "http://pull-a/s_hd.flv"),
+                          .trickleBytes = 1,
+                          .trickleMs = 120000};
+  });
+  ControlAccess& controls = m_window->controls();
+  controls.setText("编辑框_url"_gbk, slow.url("/s/room?from=douyin.com"));
+
+  // A timer on the window's thread: while the job waits for the page, its
+  // ticks keep coming, and a button pressed meanwhile is answered.
+  using Clock = std::chrono::steady_clock;
+  std::vector<Clock::time_point> ticks;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&ticks] { ticks.push_back(Clock::now()); });
+  timer.start(50);
+  QTimer::singleShot(3000, m_window.get(), [this] { click("按钮2"); });
+
+  const auto started = Clock::now();
+  click("按钮_开始");
+  EXPECT_EQ(controls.text("按钮_开始"_gbk), "停止下载"_gbk);
+  bool savedWhileWaiting = false;
+  ASSERT_TRUE(pumpUntil(
+      [&] {
+        if (!m_jobDone && messages() == std::vector<std::string>{"设置保存成功"_gbk})
+          savedWhileWaiting = true;
+        return m_jobDone.load();
+      },
+      120000));
+  const auto waited = Clock::now() - started;
+  pumpUntil([] { return false; }, 100);
+  timer.stop();
+
+  EXPECT_TRUE(savedWhileWaiting) << "the save button was answered while the job waited";
+  EXPECT_EQ(messages(), (std::vector<std::string>{"设置保存成功"_gbk, "推流地址获取失败"_gbk}));
+  EXPECT_GE(waited, std::chrono::seconds(29)) << "the job gave up before the time-out";
+  ASSERT_GT(ticks.size(), 2u);
+  Clock::duration longestGap{};
+  for (std::size_t i = 1; i < ticks.size(); ++i) longestGap = std::max(longestGap, ticks[i] - ticks[i - 1]);
+  EXPECT_LT(longestGap, std::chrono::seconds(3)) << "the window's thread stood still";
+  EXPECT_GT(ticks.size(), 100u);
+  EXPECT_EQ(controls.text("按钮_开始"_gbk), "停止下载"_gbk) << "the caption follows the presses, not the job";
+  EXPECT_EQ(controls.text("编辑框_下载目录"_gbk), "");
+  EXPECT_TRUE(testing::mp4Files(m_directory.path().string()).empty());
+}
+
 }  // namespace
 }  // namespace lirevo
-
 int main(int argc, char** argv) {
   // The real window, with no display needed and none disturbed.
   qputenv("QT_QPA_PLATFORM", "offscreen");

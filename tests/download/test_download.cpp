@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -725,6 +726,103 @@ TEST_F(Download, ControlOperationsPassOverUnknownNumbers) {
   downloader.stopThenResumeAll();
   downloader.resumeAll();
   SUCCEED();
+}
+
+// ---------------------------------------------------------------- faults
+
+// The bytes gzip-coded, as a server that keeps its files compressed sends them.
+std::string gzipped(const std::string& bytes) {
+  z_stream stream{};
+  if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  std::string coded(deflateBound(&stream, bytes.size()) + 64, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(coded.data());
+  stream.avail_out = static_cast<uInt>(coded.size());
+  const int result = deflate(&stream, Z_FINISH);
+  coded.resize(stream.total_out);
+  deflateEnd(&stream);
+  return result == Z_STREAM_END ? coded : std::string();
+}
+
+// The component check fetches the recorder to "<program directory>/ffm.exe":
+// whatever the server does, that path holds the whole program or nothing.
+TEST(FaultDownload, AComponentServerThatMisbehavesNeverLeavesABrokenRecorder) {
+  // Compressible, as programs are, so that the coded file is much shorter.
+  std::string program = sampleBytes(1 * kMiB, 21);
+  program += std::string(2 * kMiB, 'P');
+  const std::string coded = gzipped(program);
+  ASSERT_FALSE(coded.empty());
+  const auto size = static_cast<std::int64_t>(program.size());
+  struct Case {
+    const char* name;
+    std::string servedBytes;
+    ServerFaults faults;
+  } cases[] = {
+      {"connections reset in the middle of a block", program,
+       ServerFaults{.cutRangesAfterBytes = 200000, .resetWhenCut = true}},
+      {"connections reset before the first byte", program,
+       ServerFaults{.cutRangesAfterBytes = 0, .resetWhenCut = true}},
+      {"a length larger than the file", program, ServerFaults{.claimedLength = size + kMiB}},
+      {"a length smaller than the file", program, ServerFaults{.claimedLength = size - kMiB}},
+      {"block answers shorter than their Content-Length", program,
+       ServerFaults{.cutRangesAfterBytes = 700000}},
+      {"a gzip body for the whole file and its ranges", coded, ServerFaults{.contentEncoding = "gzip"}},
+  };
+  for (const Case& c : cases) {
+    TempDir programDirectory;
+    RangeServer server;
+    server.addFile("/tool/ffmpeg.exe", c.servedBytes);
+    server.setFaults(c.faults);
+    ReportLog log;
+    SegmentedDownloader downloader;
+    std::string savePath = programDirectory.savePath("ffm.exe");
+    const fs::path recorder = programDirectory.path() / "ffm.exe";
+    const int task = downloader.start(server.url("/tool/ffmpeg.exe"), savePath, 3, log.routine());
+    if (task > 0) {
+      ASSERT_TRUE(log.waitForEnds(1)) << c.name;
+      const std::vector<Report> ends = log.ends();
+      ASSERT_EQ(ends.size(), 1u) << c.name;
+      EXPECT_EQ(ends[0].kind, kReportFailed) << c.name;
+      EXPECT_EQ(ends[0].total, 0) << c.name;
+      EXPECT_EQ(ends[0].done, 0) << c.name;
+    }
+    // Every worker has ended with the end report; the file is in place (or
+    // not) before the report is made.
+    EXPECT_FALSE(fs::exists(recorder)) << c.name;
+    EXPECT_FALSE(fs::exists(recorder.string() + ".part")) << c.name;
+    for (const auto& entry : fs::directory_iterator(programDirectory.path()))
+      ADD_FAILURE() << c.name << ": left behind " << entry.path();
+  }
+
+  // The same server, behaving, gives the whole program.
+  TempDir programDirectory;
+  RangeServer server;
+  server.addFile("/tool/ffmpeg.exe", program);
+  ReportLog log;
+  SegmentedDownloader downloader;
+  std::string savePath = programDirectory.savePath("ffm.exe");
+  ASSERT_GT(downloader.start(server.url("/tool/ffmpeg.exe"), savePath, 3, log.routine()), 0);
+  ASSERT_TRUE(log.waitForEnds(1));
+  EXPECT_EQ(log.ends()[0].kind, kReportFinished);
+  EXPECT_TRUE(holds(programDirectory.path() / "ffm.exe", program));
+}
+
+TEST(FaultDownload, OnlyAnswersWithoutACodingCarryTheFile) {
+  struct Case {
+    const char* name;
+    std::string contentEncoding;
+    bool plain;
+  } cases[] = {
+      {"no Content-Encoding", "", true},
+      {"identity", "identity", true},
+      {"Identity with blanks", " Identity ", true},
+      {"gzip", "gzip", false},
+      {"deflate", "deflate", false},
+      {"two codings", "gzip, identity", false},
+      {"br", "br", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(carriesPlainBytes(c.contentEncoding), c.plain) << c.name;
 }
 
 }  // namespace

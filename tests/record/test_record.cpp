@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <regex>
 #include <set>
@@ -17,6 +18,7 @@
 #include "display_log.h"
 #include "gbk_literal.h"
 #include "gbk_text.h"
+#include "immutable_path.h"
 #include "memory_window.h"
 #include "page_server.h"
 #include "player.h"
@@ -653,6 +655,122 @@ TEST_F(RecordingUdp1111, StopWhileResolvingSendsNothing) {
   ASSERT_EQ(job.wait_for(60s), std::future_status::ready);
   EXPECT_TRUE(containsText(studio.window.text(display()), "任务完成"_gbk));
   EXPECT_TRUE(testing::probeMedia(studio.outputPath(), studio.programDirectory.path()).readable);
+}
+
+// --- Faults -------------------------------------------------------------------------------------
+
+// These record from the live source too, and so write to the relay port.
+class FaultRecordingUdp1111 : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(SharedSample::path().empty()); }
+};
+
+TEST_F(FaultRecordingUdp1111, AStalledSourceKeepsTheRecorderWaitingAndStopStillFinishesTheFile) {
+  testing::LiveFlvSource source(SharedSample::path());
+  ASSERT_TRUE(source.listening());
+  Studio studio;
+  studio.setRoom(source.streamUrl());
+  std::future<void> job = studio.start();
+  ASSERT_TRUE(testing::waitUntil([&] { return studio.mp4HasBytes(); }, 60s)) << studio.window.text(display());
+  std::this_thread::sleep_for(3s);
+  // The source goes silent with its connection open: no end, no error.
+  source.signal(SIGSTOP);
+  std::this_thread::sleep_for(6s);
+  EXPECT_EQ(job.wait_for(0s), std::future_status::timeout) << "the recorder waits for the stream";
+  EXPECT_EQ(findProcessIdByName(kRecorderProcessName), studio.recorderPid.load());
+  stopRecorder();
+  const bool stopped = job.wait_for(60s) == std::future_status::ready;
+  if (!stopped) terminateProcessByName(kRecorderProcessName);  // so that the job can end
+  ASSERT_TRUE(stopped) << "a stop ends a waiting recorder too";
+  source.signal(SIGCONT);
+  EXPECT_TRUE(containsText(studio.window.text(display()), "任务完成\r\n"_gbk))
+      << studio.window.text(display());
+  const testing::MediaSummary media =
+      testing::probeMedia(studio.outputPath(), studio.programDirectory.path());
+  EXPECT_TRUE(media.readable) << "the file was finished, not abandoned";
+  EXPECT_TRUE(media.hasVideo);
+  EXPECT_TRUE(media.hasAudio);
+  EXPECT_GT(media.durationSeconds, 1.5);
+  EXPECT_EQ(testing::mp4Files(studio.programDirectory.path()).size(), 1u);
+}
+
+TEST_F(FaultRecordingUdp1111, AProgramDirectoryNobodyMayWriteInShowsFFmpegsFailure) {
+  testing::LiveFlvSource source(SharedSample::path());
+  ASSERT_TRUE(source.listening());
+  Studio studio;
+  studio.setRoom(source.streamUrl());
+  // Root may write anywhere the permission bits say no; into an immutable
+  // directory not even root may create a file.
+  testing::ImmutablePath locked(studio.programDirectory.path());
+  if (!locked.set()) GTEST_SKIP() << locked.reason();
+  std::future<void> job = studio.start();
+  ASSERT_EQ(job.wait_for(60s), std::future_status::ready) << studio.window.text(display());
+  const std::string path = studio.outputPath();
+  ASSERT_TRUE(std::regex_match(path, std::regex(studio.programDirectory.path() + "/[0-9]{13}\\.mp4")))
+      << path;
+  const std::string fileName = path.substr(path.rfind('/') + 1);
+  // FFmpeg's own words, as it wrote them, name the file it could not open.
+  const std::string shown = studio.window.text(display());
+  EXPECT_TRUE(containsText(shown, fileName + ": Operation not permitted")) << shown;
+  EXPECT_TRUE(studio.window.messages().empty());
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::directory_iterator(studio.programDirectory.path()))
+    entries.push_back(entry.path().filename().string());
+  EXPECT_EQ(entries, std::vector<std::string>{"ffm.exe"});
+}
+
+TEST_F(FaultRecordingUdp1111, TwoRecordingsStartedAtOnceWriteTwoFiles) {
+  testing::LiveFlvSource first(SharedSample::path()), second(SharedSample::path());
+  ASSERT_TRUE(first.listening());
+  ASSERT_TRUE(second.listening());
+  Studio studio;
+  studio.pages.setPage("a", {.body = roomPage(first.streamUrl())});
+  studio.pages.setPage("b", {.body = roomPage(second.streamUrl())});
+  // A second window on the same program directory, as a second press after
+  // a stop that found no recorder would start.
+  MemoryWindow otherWindow;
+  RecordingContext otherContext = studio.context;
+  otherContext.window = &otherWindow;
+  studio.window.setText("编辑框_url"_gbk, studio.pages.shareLink("a"));
+  otherWindow.setText("编辑框_url"_gbk, studio.pages.shareLink("b"));
+
+  std::promise<void> go;
+  std::shared_future<void> ready = go.get_future().share();
+  auto run = [ready](const RecordingContext& context) {
+    ready.wait();
+    runRecordingJob(context);
+  };
+  std::future<void> jobA = std::async(std::launch::async, run, studio.context);
+  std::future<void> jobB = std::async(std::launch::async, run, otherContext);
+  go.set_value();
+  auto hasBytes = [](MemoryWindow& window) {
+    struct stat info {};
+    const std::string path = window.text("编辑框_下载目录"_gbk);
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
+  };
+  ASSERT_TRUE(testing::waitUntil([&] { return hasBytes(studio.window) && hasBytes(otherWindow); }, 60s))
+      << studio.window.text(display()) << otherWindow.text(display());
+  std::this_thread::sleep_for(3s);
+  // One stop reaches one recorder: the first one by name, then the next.
+  ASSERT_TRUE(testing::waitUntil(
+      [&] {
+        stopRecorder();
+        return jobA.wait_for(1s) == std::future_status::ready &&
+               jobB.wait_for(1s) == std::future_status::ready;
+      },
+      60s));
+
+  const std::string pathA = studio.window.text("编辑框_下载目录"_gbk);
+  const std::string pathB = otherWindow.text("编辑框_下载目录"_gbk);
+  EXPECT_NE(pathA, pathB);
+  EXPECT_EQ(testing::mp4Files(studio.programDirectory.path()).size(), 2u);
+  for (const std::string& path : {pathA, pathB}) {
+    EXPECT_TRUE(std::regex_match(path, std::regex(studio.programDirectory.path() + "/[0-9]{13}\\.mp4")))
+        << path;
+    const testing::MediaSummary media = testing::probeMedia(path, studio.programDirectory.path());
+    EXPECT_TRUE(media.readable) << path;
+    EXPECT_GT(media.durationSeconds, 1.5) << path;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
 #include "charset.h"
 #include "gbk_literal.h"
 #include "live_stream_resolver.h"
+#include "loopback_http_server.h"
 #include "memory_window.h"
 #include "page_server.h"
 
@@ -164,6 +169,129 @@ TEST_F(LiveStreamResolver, FailedRequestsReportNoAddress) {
     EXPECT_EQ(message, "推流地址获取失败"_gbk) << c.name;
     EXPECT_EQ(streamUrl, "") << c.name;
   }
+}
+
+// --- Faults -------------------------------------------------------------------------------------
+
+// A room page of `bytes` bytes: `pattern` over and over, then `tail`.
+std::string repeated(std::string_view pattern, std::size_t bytes, std::string_view tail = {}) {
+  std::string page;
+  page.reserve(bytes + tail.size());
+  while (page.size() + pattern.size() <= bytes) page.append(pattern);
+  page.append(tail);
+  return page;
+}
+
+// Bytes from a fixed seed, zero bytes among them.
+std::string junk(std::size_t bytes, std::uint32_t seed, bool withZeroBytes) {
+  std::string page(bytes, '\0');
+  std::uint32_t state = seed;
+  for (char& c : page) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+    if (!withZeroBytes && c == '\0') c = 'j';
+  }
+  return page;
+}
+
+TEST(FaultResolve, FiftyMebibytesOfJunkEndInAMessageNotACrash) {
+  constexpr std::size_t kPageBytes = std::size_t{50} << 20;
+  // Enough for the nested candidates of the old collection to need
+  // terabytes; the walk that replaced it reads such a page about once.
+  constexpr std::size_t kMarkerPageBytes = std::size_t{8} << 20;
+  const std::string good = "http://pull-ok/stage/s_hd.flv";
+  struct Case {
+    const char* name;
+    std::string page;
+    bool result;
+    std::string streamUrl;
+  };
+  // Built one at a time: each is 50 MiB.
+  const std::function<Case()> cases[] = {
+      [] {
+        return Case{"random bytes with zero bytes", junk(kPageBytes, 1, true), false, ""};
+      },
+      [&] {
+        return Case{"an address behind the first zero byte is not read",
+                    junk(kPageBytes, 2, false) + std::string(1, '\0') + good, false, ""};
+      },
+      [] {
+        return Case{"start markers and no end", repeated("http://pull", kMarkerPageBytes), false, ""};
+      },
+      [] {
+        return Case{"nested candidates that all hold a quote",
+                    repeated("http://pull\"", kMarkerPageBytes, ".flv"), false, ""};
+      },
+      [&] {
+        return Case{"nested candidates with blanks, then a real address",
+                    repeated("http://pull ", kMarkerPageBytes, ".flv \"" + good + "\""), true, good};
+      },
+      [] {
+        return Case{"one address of page size", "http://pull" + std::string(kMarkerPageBytes, 'a') + ".flv",
+                    false, ""};
+      },
+  };
+  testing::PageServer pages;
+  for (const auto& make : cases) {
+    Case c = make();
+    pages.setPage("room", {.body = std::move(c.page), .contentType = "application/octet-stream"});
+    MemoryWindow window;
+    std::string streamUrl, message;
+    EXPECT_EQ(resolveLiveStream(window, pages.shareLink("room"), streamUrl, message), c.result) << c.name;
+    EXPECT_EQ(message, c.result ? "获取成功"_gbk : "推流地址获取失败"_gbk) << c.name;
+    EXPECT_EQ(streamUrl, c.streamUrl) << c.name;
+  }
+}
+
+TEST(FaultResolve, APageSlowerThanTheTimeOutIsNoAddress) {
+  // The answer's first byte comes at once, the next one only long after the
+  // request's 30 s time-out.
+  testing::LoopbackHttpServer server([](const testing::ReceivedRequest&) {
+    return testing::Reply{.bytes = testing::httpResponse("200 OK", "http://pull-a/s_hd.flv"),
+                          .trickleBytes = 1,
+                          .trickleMs = 120000};
+  });
+  MemoryWindow window;
+  std::string streamUrl, message;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(resolveLiveStream(window, server.url("/s/slow?from=douyin.com"), streamUrl, message));
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(message, "推流地址获取失败"_gbk);
+  EXPECT_EQ(streamUrl, "");
+  EXPECT_GE(waited, std::chrono::seconds(29)) << "gave up before the time-out";
+  EXPECT_LT(waited, std::chrono::seconds(90)) << "waited for the slow answer";
+  EXPECT_EQ(server.requestCount(), 1u) << "no retry";
+}
+
+TEST(FaultResolve, AHundredKibibyteShareLinkGoesOutWhole) {
+  const std::string page = "<html>\"http://pull-a/stage/s_sd.flv\"</html>";
+  testing::LoopbackHttpServer server([&](const testing::ReceivedRequest&) {
+    return testing::Reply{.bytes = testing::httpResponse("200 OK", page)};
+  });
+  const std::string path = "/s/room?from=douyin.com&pad=" + std::string(100 << 10, 'x');
+  MemoryWindow window;
+  std::string streamUrl, message;
+  EXPECT_TRUE(resolveLiveStream(window, server.url(path), streamUrl, message));
+  EXPECT_EQ(message, "获取成功"_gbk);
+  EXPECT_EQ(streamUrl, "http://pull-a/stage/s_sd.flv");
+  ASSERT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(server.requests()[0].target, path);
+
+  // A server that refuses so long a line (as most do) is a failed request.
+  testing::PageServer refusing;
+  refusing.setPage("room", {.body = page});
+  std::string refusedUrl;
+  EXPECT_FALSE(resolveLiveStream(window, refusing.shareLink("room") + "&pad=" + std::string(100 << 10, 'x'),
+                                 refusedUrl, message));
+  EXPECT_EQ(message, "推流地址获取失败"_gbk);
+  EXPECT_EQ(refusedUrl, "");
+
+  // 100 KiB without the service's domain is rejected before any request.
+  const int before = refusing.requests();
+  EXPECT_FALSE(
+      resolveLiveStream(window, "http://127.0.0.1/" + std::string(100 << 10, 'y'), refusedUrl, message));
+  EXPECT_EQ(message, "直播分享链接有误"_gbk);
+  EXPECT_EQ(refusing.requests(), before);
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ struct ServerFaults {
   std::int64_t cutRangesAfterBytes = -1;  // ranged answers break off after this many body bytes
   std::int64_t bytesPerSecond = 0;        // per connection, paced smoothly; 0 is no limit
   std::int64_t claimedLength = -1;  // a Content-Length for whole-file answers that the body does not keep
+  bool resetWhenCut = false;        // a cut range ends with a reset (RST) rather than a close
+  const char* contentEncoding =
+      nullptr;  // sent as Content-Encoding on every answer (the files hold the coded bytes)
 };
 
 struct RecordedRequest {
@@ -327,6 +330,8 @@ class RangeServer {
       answer += "Content-Length: " + std::to_string(length) + "\r\n";
     }
     if (!file->contentLocation.empty()) answer += "Content-Location: " + file->contentLocation + "\r\n";
+    if (faults.contentEncoding != nullptr)
+      answer += "Content-Encoding: " + std::string(faults.contentEncoding) + "\r\n";
     answer += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     if (!sendAll(descriptor, answer.data(), answer.size())) return false;
     if (request.method == "HEAD") return keepAlive;
@@ -346,6 +351,11 @@ class RangeServer {
     const bool sent = sendBody(descriptor, file->body.data() + first, static_cast<std::size_t>(bodyBytes),
                                faults.bytesPerSecond, leave);
     leave();
+    if (cut && faults.resetWhenCut) {
+      // Closing with a zero linger time sends a reset instead of the end of the stream.
+      const linger abort{1, 0};
+      ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
     return sent && keepAlive;
   }
 

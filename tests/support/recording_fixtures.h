@@ -226,6 +226,8 @@ class LiveFlvSource {
     m_process.signal(SIGKILL);
     m_process.wait(10s);
   }
+  // SIGSTOP holds the source with its connection open and silent; SIGCONT lets it go on.
+  void signal(int number) { m_process.signal(number); }
 
  private:
   static constexpr const char* kPath = "/stage/stream-1_hd.flv";

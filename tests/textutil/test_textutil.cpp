@@ -107,6 +107,60 @@ TEST(Charset, RoundTripsAndReplacement) {
   EXPECT_EQ(utf8ToGbk(""), "");
 }
 
+TEST(Charset, BadBytesAndLongTextsConvertAsIconvDoesInOneGo) {
+  struct Case {
+    const char* name;
+    std::string utf8;
+    std::string gbk;
+  } cases[] = {
+      {"a lead byte followed by no continuation",
+       "\xE4\xB8"
+       "A",
+       "??A"},
+      {"an overlong form", "\xC0\x80", "??"},
+      {"a surrogate", "\xED\xA0\x80", "???"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", "????"},
+      {"a four-byte form cut short at the end", "a\xF0\x9F\x98", "a?"},
+      {"a three-byte lead whose second byte would be overlong, at the end", "a\xE0\x80", "a?"},
+      {"an old five-byte lead cut short at the end", "a\xF8\x88\x80", "a?"},
+      {"a lone continuation byte",
+       "a\x80"
+       "b",
+       "a?b"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(utf8ToGbk(c.utf8), c.gbk) << c.name;
+
+  // Long texts are converted piece by piece: characters that straddle a
+  // piece boundary, at every alignment, come out whole.
+  for (std::size_t shift = 0; shift < 8; ++shift) {
+    std::string utf8(shift, 'a'), gbk(shift, 'a'), big5(shift, 'a'), utf16;
+    for (std::size_t i = 0; i < shift; ++i) utf16.append("a\0", 2);
+    for (int i = 0; i < 300; ++i) {
+      utf8 += "中文😀";
+      gbk += "\xD6\xD0\xCE\xC4?";
+      big5 += "\xA4\xA4";
+      utf16 += std::string("\x2D\x4E\x3D\xD8\x00\xDE", 6);  // 中 and an emoji as a surrogate pair
+    }
+    EXPECT_EQ(utf8ToGbk(utf8), gbk) << shift;
+    EXPECT_EQ(charsetToGbk("utf-8", utf8), gbk) << shift;
+    std::string gbkBig5(shift, 'a'), gbkUtf16(shift, 'a');
+    for (int i = 0; i < 300; ++i) {
+      gbkBig5 += "\xD6\xD0";
+      gbkUtf16 += "\xD6\xD0?";
+    }
+    EXPECT_EQ(charsetToGbk("big5", big5), gbkBig5) << shift;
+    EXPECT_EQ(charsetToGbk("utf-16le", utf16), gbkUtf16) << shift;
+    EXPECT_EQ(
+        gbkToUtf8(gbkBig5), std::string(shift, 'a') +
+                                [] {
+                                  std::string s;
+                                  for (int i = 0; i < 300; ++i) s += "中";
+                                  return s;
+                                }())
+        << shift;
+  }
+}
+
 TEST(Charset, NamedCharsets) {
   struct Case {
     const char* name;
