@@ -2,8 +2,12 @@
 // Fetches one 48 MiB file from a loopback server with Lirevo's downloader
 // (3 threads), with curl (one connection) and with aria2c (-x3 -s3 -k1M),
 // first with every connection paced smoothly to 4 MiB/s, then unpaced, and
-// prints the times side by side. Run by hand:
+// prints the times side by side. Lirevo's time runs to its finished report,
+// which comes after its file is flushed to the disk and renamed into place;
+// curl and aria2c do not flush, so each is also timed to the end of an
+// fdatasync of its file made right after it exits. Run by hand:
 //   bench_download [rounds] [paced|unpaced] [lirevo|curl|aria2c ...]
+#include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -39,7 +43,18 @@ constexpr std::int64_t kPacedBytesPerSecond = 4 * 1048576;
 
 struct Run {
   double seconds = -1;  // -1: the tool failed or gave a wrong file
+  // Up to its file being on the disk, for a tool that does not flush it
+  // itself (Lirevo does, before it reports the download finished).
+  double flushedSeconds = -1;
 };
+
+bool flushFile(const fs::path& path) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  const bool flushed = ::fdatasync(descriptor) == 0;
+  ::close(descriptor);
+  return flushed;
+}
 
 std::string fileBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -63,8 +78,10 @@ Run timeProgram(const std::vector<std::string>& arguments, const fs::path& outpu
   const auto began = Clock::now();
   const int status = runProgram(arguments);
   const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-  if (status != 0 || fileBytes(output) != body) return {};
-  return {seconds};
+  const bool flushed = status == 0 && flushFile(output);
+  const double flushedSeconds = std::chrono::duration<double>(Clock::now() - began).count();
+  if (!flushed || fileBytes(output) != body) return {};
+  return {seconds, flushedSeconds};
 }
 
 Run timeLirevo(const std::string& url, const fs::path& output, const std::string& body) {
@@ -115,27 +132,35 @@ struct Selection {
 void measure(const char* title, const Selection& tools, RangeServer& server, const std::string& body,
              const fs::path& dir, int rounds) {
   const std::string url = server.url("/tool/big.bin");
-  std::vector<double> lirevo, curl, aria2c;
+  std::vector<double> lirevo, curl, curlFlushed, aria2c, aria2cFlushed;
   for (int round = 0; round < rounds; ++round) {
     if (tools.lirevo) lirevo.push_back(timeLirevo(url, dir / "lirevo.bin", body).seconds);
     if (tools.curl) {
-      curl.push_back(
-          timeProgram({"curl", "-s", "-f", "-o", (dir / "curl.bin").string(), url}, dir / "curl.bin", body)
-              .seconds);
+      const Run run =
+          timeProgram({"curl", "-s", "-f", "-o", (dir / "curl.bin").string(), url}, dir / "curl.bin", body);
+      curl.push_back(run.seconds);
+      curlFlushed.push_back(run.flushedSeconds);
     }
     if (tools.aria2c) {
-      aria2c.push_back(
+      const Run run =
           timeProgram({"aria2c", "-q", "--no-conf", "-x3", "-s3", "-k1M", "--allow-overwrite=true",
                        "--auto-file-renaming=false", "-d", dir.string(), "-o", "aria2c.bin", url},
-                      dir / "aria2c.bin", body)
-              .seconds);
+                      dir / "aria2c.bin", body);
+      aria2c.push_back(run.seconds);
+      aria2cFlushed.push_back(run.flushedSeconds);
     }
   }
   const double lirevoMedian = median(lirevo);
   std::printf("%s (median of %d)\n", title, rounds);
   if (tools.lirevo) printRow("lirevo, 3 threads", lirevoMedian, lirevoMedian);
-  if (tools.curl) printRow("curl", median(curl), lirevoMedian);
-  if (tools.aria2c) printRow("aria2c -x3 -s3 -k1M", median(aria2c), lirevoMedian);
+  if (tools.curl) {
+    printRow("curl", median(curl), lirevoMedian);
+    printRow("curl, then fdatasync", median(curlFlushed), lirevoMedian);
+  }
+  if (tools.aria2c) {
+    printRow("aria2c -x3 -s3 -k1M", median(aria2c), lirevoMedian);
+    printRow("aria2c, then fdatasync", median(aria2cFlushed), lirevoMedian);
+  }
   std::fflush(stdout);
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "block_worker.h"
 
+#include <algorithm>
+
 #include "block_plan.h"
 #include "download_headers.h"
 #include "download_request.h"
@@ -10,7 +12,19 @@ namespace {
 
 bool endsWorker(TaskState state) { return state == TaskState::StopRequested || state == TaskState::Failed; }
 
+static_assert(kHugeWindowBytes % kBlockSizeBytes == 0, "a block lies inside one stretch");
+constexpr std::int64_t kBlocksPerStretch = kHugeWindowBytes / kBlockSizeBytes;
+
 }  // namespace
+
+std::int64_t BlockWorker::stretchOf(int blockNumber) const { return (blockNumber - 1) / kBlocksPerStretch; }
+
+int BlockWorker::blocksInStretch(std::int64_t stretch) const {
+  const std::int64_t firstBlock = stretch * kBlocksPerStretch + 1;
+  return static_cast<int>(std::min<std::int64_t>(kBlocksPerStretch, m_task->blockCount - firstBlock + 1));
+}
+
+namespace {}  // namespace
 
 void BlockWorker::operator()() {
   DownloadTask& task = *m_task;
@@ -25,13 +39,26 @@ void BlockWorker::operator()() {
 
   const bool whole = fetchBlock(blockNumber);
 
+  const std::int64_t stretch = stretchOf(blockNumber);
+  bool stretchWhole = false;
   {
     std::lock_guard guard(task.lock);
     if (whole) {
       ++task.wholeBlocks;
+      stretchWhole =
+          ++task.wholeBlocksInStretch[static_cast<std::size_t>(stretch)] == blocksInStretch(stretch);
     } else if (task.state != TaskState::StopRequested) {
       task.state = TaskState::Failed;
     }
+  }
+  // Before counting itself out: the coordinator closes the file after the
+  // last worker.
+  if (stretchWhole) {
+    const std::int64_t first = stretch * kHugeWindowBytes;
+    task.file.startWriteback(first, std::min(kHugeWindowBytes, task.totalSizeBytes - first));
+  }
+  {
+    std::lock_guard guard(task.lock);
     --task.activeWorkers;
   }
   task.changed.notify_all();

@@ -21,6 +21,10 @@ class BlockWorker {
   // After a chunk: counts it, reports it and waits while paused. Gives false
   // when the worker is to end.
   bool chunkWritten(std::size_t lengthBytes);
+  // The file's kHugeWindowBytes stretches, counted from 0, and how many
+  // blocks each holds.
+  std::int64_t stretchOf(int blockNumber) const;
+  int blocksInStretch(std::int64_t stretch) const;
 
   std::shared_ptr<DownloadTask> m_task;
 };

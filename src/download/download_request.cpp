@@ -6,6 +6,8 @@
 #include <cctype>
 #include <mutex>
 
+#include "gbk_text.h"
+
 namespace lirevo {
 namespace {
 
@@ -30,13 +32,7 @@ struct ListDeleter {
 };
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
+  return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view trimmed(std::string_view text) {

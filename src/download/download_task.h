@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "mapped_file.h"
 #include "segmented_downloader.h"
@@ -46,6 +47,9 @@ struct DownloadTask {
   bool startAcknowledged = false;
   std::int64_t doneBytes = 0;
   int wholeBlocks = 0;  // blocks that arrived complete and were written
+  // Per kHugeWindowBytes stretch of the file, how many of its blocks are
+  // whole; a full stretch is no longer mapped and can go to the disk.
+  std::vector<int> wholeBlocksInStretch;
 };
 
 // The waits of the coordinator and of a paused worker last at most this

@@ -3,7 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -11,12 +13,44 @@
 #include "mapped_file.h"
 
 namespace lirevo {
+namespace {
+
+// Maps `lengthBytes` of the file from `base` at an address aligned to
+// kHugeWindowBytes: a huge page can only be mapped where both the file
+// offset and the address are. Reserves a larger stretch of address space
+// first and maps the file over its aligned part, then gives back the rest.
+void* mapAligned(int descriptor, std::int64_t base, std::size_t lengthBytes) {
+  const std::size_t alignment = kHugeWindowBytes;
+  const std::size_t reservedBytes = lengthBytes + alignment;
+  void* reserved =
+      ::mmap(nullptr, reservedBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (reserved == MAP_FAILED) return MAP_FAILED;
+  auto* start = static_cast<char*>(reserved);
+  auto* aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + alignment - 1) &
+                                          ~static_cast<std::uintptr_t>(alignment - 1));
+  void* address =
+      ::mmap(aligned, lengthBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, descriptor, base);
+  if (address == MAP_FAILED) {
+    ::munmap(reserved, reservedBytes);
+    return MAP_FAILED;
+  }
+  if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
+  // The mapping ends on a whole page even where the file does not.
+  const auto pageBytes = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  char* end = aligned + (lengthBytes + pageBytes - 1) / pageBytes * pageBytes;
+  char* reservedEnd = start + reservedBytes;
+  if (reservedEnd > end) ::munmap(end, static_cast<std::size_t>(reservedEnd - end));
+  return address;
+}
+
+}  // namespace
 
 MappedFile::Window::Window(Window&& other) noexcept
     : m_address(std::exchange(other.m_address, nullptr)),
       m_base(other.m_base),
       m_lengthBytes(other.m_lengthBytes),
-      m_stretchOffset(other.m_stretchOffset) {}
+      m_stretchOffset(other.m_stretchOffset),
+      m_stretchEnd(other.m_stretchEnd) {}
 
 MappedFile::Window& MappedFile::Window::operator=(Window&& other) noexcept {
   if (this != &other) {
@@ -25,6 +59,7 @@ MappedFile::Window& MappedFile::Window::operator=(Window&& other) noexcept {
     m_base = other.m_base;
     m_lengthBytes = other.m_lengthBytes;
     m_stretchOffset = other.m_stretchOffset;
+    m_stretchEnd = other.m_stretchEnd;
   }
   return *this;
 }
@@ -37,8 +72,7 @@ void MappedFile::Window::unmap() {
 
 bool MappedFile::Window::write(std::int64_t offset, const char* data, std::size_t sizeBytes) {
   const auto length = static_cast<std::int64_t>(sizeBytes);
-  const std::int64_t end = m_base + static_cast<std::int64_t>(m_lengthBytes);
-  if (m_address == nullptr || offset < m_stretchOffset || length > end - offset) return false;
+  if (m_address == nullptr || offset < m_stretchOffset || length > m_stretchEnd - offset) return false;
   std::memcpy(m_address + (offset - m_base), data, sizeBytes);
   return true;
 }
@@ -82,14 +116,32 @@ std::optional<MappedFile::Window> MappedFile::mapWindow(std::int64_t offset, std
   if (m_descriptor < 0 || offset < 0 || lengthBytes <= 0 || lengthBytes > m_sizeBytes ||
       offset > m_sizeBytes - lengthBytes)
     return std::nullopt;
-  const std::int64_t base = offset / kWindowAlignmentBytes * kWindowAlignmentBytes;
-  const auto length = static_cast<std::size_t>(offset - base + lengthBytes);
-  void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, m_descriptor, base);
+  const std::int64_t stretchEnd = offset + lengthBytes;
+  const std::int64_t base = offset / kHugeWindowBytes * kHugeWindowBytes;
+  const std::int64_t end =
+      std::min(m_sizeBytes, (stretchEnd + kHugeWindowBytes - 1) / kHugeWindowBytes * kHugeWindowBytes);
+  const auto length = static_cast<std::size_t>(end - base);
+  void* address = mapAligned(m_descriptor, base, length);
   if (address == MAP_FAILED) return std::nullopt;
+  char* stretch = static_cast<char*>(address) + (offset - base);
+  // Huge pages for files are given only on request where the system keeps
+  // them for those who ask; without them the window still works, with
+  // small pages.
+  ::madvise(address, length, MADV_HUGEPAGE);
   // One call instead of a page fault per page; kernels before 5.14 refuse
-  // it, and the writes then fault the pages in themselves.
-  ::madvise(address, length, MADV_POPULATE_WRITE);
-  return Window(static_cast<char*>(address), base, length, offset);
+  // it, and the writes then fault the pages in themselves. Only the
+  // stretch: with huge pages its first page brings the whole huge page, and
+  // without them the rest is another worker's to fault in.
+  const auto stretchBytes = static_cast<std::size_t>(lengthBytes);
+  const auto pageBytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  auto* firstPage = reinterpret_cast<char*>(reinterpret_cast<std::uintptr_t>(stretch) & ~(pageBytes - 1));
+  ::madvise(firstPage, static_cast<std::size_t>(stretch + stretchBytes - firstPage), MADV_POPULATE_WRITE);
+  return Window(static_cast<char*>(address), base, length, offset, stretchEnd);
+}
+
+void MappedFile::startWriteback(std::int64_t offset, std::int64_t lengthBytes) const {
+  // A hint: a file system without it leaves everything to the flush.
+  if (m_descriptor >= 0) ::sync_file_range(m_descriptor, offset, lengthBytes, SYNC_FILE_RANGE_WRITE);
 }
 
 bool MappedFile::flush() const { return m_descriptor >= 0 && ::fdatasync(m_descriptor) == 0; }

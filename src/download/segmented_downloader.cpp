@@ -75,6 +75,8 @@ std::shared_ptr<DownloadTask> startTask(int taskNumber, const std::string& url, 
   task->totalSizeBytes = totalSizeBytes;
   task->blockCount = blockCountFor(totalSizeBytes);
   task->workerLimit = workerLimitFor(threadCount, task->blockCount);
+  task->wholeBlocksInStretch.assign(
+      static_cast<std::size_t>((totalSizeBytes + kHugeWindowBytes - 1) / kHugeWindowBytes), 0);
   // In the list before the threads run, so that a report's routine can
   // already pause or stop its own task.
   TaskList::shared().fill(taskNumber, task);

@@ -1211,18 +1211,13 @@ TEST(ProgramDirectory, IsTheExecutablesDirectoryWithoutTrailingSeparator) {
 
 // The window with its real recording actions (only the component check is
 // left out: nothing is downloaded), a loopback room and a live source.
-class RecordingThroughTheWindowUdp1111 : public ::testing::Test {
+class RealJobWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_sample = testing::makeSample(m_work.path(), 30);
-    m_source = std::make_unique<testing::LiveFlvSource>(m_sample);
-    ASSERT_TRUE(m_source->listening());
-    m_pages.setPage("room", {.body = "<html><head><meta charset=\"utf-8\"></head><body>\"" +
-                                     m_source->streamUrl() + "\"</body></html>"});
-    testing::addRecorderLink(m_directory.path().string());
-
+  // The window's setup with the real recording job; the component check, the
+  // player and opening a location are left out, messages are recorded.
+  MainWindowSetup realJobSetup(const std::string& programDirectory) {
     MainWindowSetup setup;
-    setup.programDirectory = m_directory.gbkPath();
+    setup.programDirectory = programDirectory;
     setup.componentHost = "http://127.0.0.1:9";
     setup.actions.checkComponents = [](const ComponentCheckContext&) {};
     setup.actions.runRecordingJob = [this](const RecordingContext& context) {
@@ -1235,7 +1230,29 @@ class RecordingThroughTheWindowUdp1111 : public ::testing::Test {
       std::lock_guard guard(m_messagesLock);
       m_messages.push_back(text);
     };
-    m_window = std::make_unique<MainWindow>(std::move(setup));
+    return setup;
+  }
+  std::vector<std::string> messages() {
+    std::lock_guard guard(m_messagesLock);
+    return m_messages;
+  }
+
+  std::atomic<bool> m_jobDone{false};
+  std::mutex m_messagesLock;
+  std::vector<std::string> m_messages;
+};
+
+class RecordingThroughTheWindowUdp1111 : public RealJobWindowTest {
+ protected:
+  void SetUp() override {
+    m_sample = testing::makeSample(m_work.path(), 30);
+    m_source = std::make_unique<testing::LiveFlvSource>(m_sample);
+    ASSERT_TRUE(m_source->listening());
+    m_pages.setPage("room", {.body = "<html><head><meta charset=\"utf-8\"></head><body>\"" +
+                                     m_source->streamUrl() + "\"</body></html>"});
+    testing::addRecorderLink(m_directory.path().string());
+
+    m_window = std::make_unique<MainWindow>(realJobSetup(m_directory.gbkPath()));
     QObject::connect(m_window.get(), &MainWindow::closingFinished, [this] { m_closingFinished = true; });
     m_window->show();
     m_window->controls().setText("编辑框_url"_gbk, m_pages.shareLink("room"));
@@ -1263,10 +1280,6 @@ class RecordingThroughTheWindowUdp1111 : public ::testing::Test {
     const std::string path = outputPath();
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && info.st_size > 0;
   }
-  std::vector<std::string> messages() {
-    std::lock_guard guard(m_messagesLock);
-    return m_messages;
-  }
 
   testing::TempDirectory m_work;
   std::string m_sample;
@@ -1274,11 +1287,8 @@ class RecordingThroughTheWindowUdp1111 : public ::testing::Test {
   testing::PageServer m_pages;
   TempDirectory m_directory;
   std::unique_ptr<MainWindow> m_window;
-  std::atomic<bool> m_jobDone{false};
   std::atomic<bool> m_closingFinished{false};
   bool m_started = false;
-  std::mutex m_messagesLock;
-  std::vector<std::string> m_messages;
 };
 
 TEST_F(RecordingThroughTheWindowUdp1111, StartRecordStopFindsACompleteFile) {
@@ -1394,34 +1404,16 @@ TEST_F(FaultSettings, ACorruptSettingsFileChangesNoBoxAndIsReplacedByTheNextSave
 
 // The real recording job behind the real window, against a page server that
 // answers slower than the request's time-out.
-class FaultWindow : public ::testing::Test {
+class FaultWindow : public RealJobWindowTest {
  protected:
   void SetUp() override {
-    MainWindowSetup setup;
-    setup.programDirectory = m_directory.gbkPath();
-    setup.componentHost = "http://127.0.0.1:9";
-    setup.actions.checkComponents = [](const ComponentCheckContext&) {};
-    setup.actions.runRecordingJob = [this](const RecordingContext& context) {
-      runRecordingJob(context);
-      m_jobDone = true;
-    };
-    setup.actions.startPlayer = [](const std::string&) {};
-    setup.actions.openLocation = [](const std::string&) {};
-    setup.actions.messageSink = [this](const std::string& text) {
-      std::lock_guard guard(m_messagesLock);
-      m_messages.push_back(text);
-    };
-    m_window = std::make_unique<MainWindow>(std::move(setup));
+    m_window = std::make_unique<MainWindow>(realJobSetup(m_directory.gbkPath()));
     m_window->show();
   }
   void TearDown() override {
     pumpUntil([this] { return m_jobDone.load(); }, 120000);
   }
 
-  std::vector<std::string> messages() {
-    std::lock_guard guard(m_messagesLock);
-    return m_messages;
-  }
   void click(const char* utf8Name) {
     auto* button = m_window->findChild<QPushButton*>(QString::fromUtf8(utf8Name));
     ASSERT_NE(button, nullptr);
@@ -1430,9 +1422,6 @@ class FaultWindow : public ::testing::Test {
 
   TempDirectory m_directory;
   std::unique_ptr<MainWindow> m_window;
-  std::atomic<bool> m_jobDone{false};
-  std::mutex m_messagesLock;
-  std::vector<std::string> m_messages;
 };
 
 TEST_F(FaultWindow, StaysResponsiveWhileAPageOutlastsTheTimeOut) {

@@ -286,6 +286,21 @@ TEST(MappedFile, WindowsWriteInPlaceAndRefuseWhatLiesOutside) {
     EXPECT_FALSE(window->write(70998, "xyz", 3)) << "past the window";
     EXPECT_FALSE(window->write(69999, "x", 1)) << "before the window";
   }
+  {
+    // Windows are mapped at aligned addresses out of a larger reservation;
+    // none of it may stay behind, also where the file ends inside a page.
+    const auto mappedPages = [] {
+      std::ifstream statm("/proc/self/statm");
+      long pages = 0;
+      statm >> pages;
+      return pages;
+    };
+    const long before = mappedPages();
+    for (int i = 0; i < 100; ++i) EXPECT_TRUE(file->mapWindow(299000, 1000));
+    // 100 leaks of the reservation would be some 200 MiB; allow for the
+    // test's own threads coming and going.
+    EXPECT_LT(mappedPages() - before, 4096) << "address space left mapped after the windows went";
+  }
   EXPECT_TRUE(file->flush());
   file->close();
   const auto bytes = readFile(path);
@@ -294,6 +309,51 @@ TEST(MappedFile, WindowsWriteInPlaceAndRefuseWhatLiesOutside) {
   EXPECT_EQ(bytes->substr(70000, 3), "abc");
   EXPECT_EQ(bytes->substr(70997, 3), "xyz");
   EXPECT_EQ(bytes->substr(0, 3), std::string(3, '\0')) << "unwritten bytes are zero";
+}
+
+TEST(MappedFile, NeighbourWindowsInOneHugeStretchKeepToTheirOwnBytes) {
+  TempDir dir;
+  const std::string path = (dir.path() / "h.part").string();
+  const std::int64_t size = kHugeWindowBytes + 1048576 + 12345;  // the last stretch is short
+  auto file = MappedFile::create(path, size);
+  ASSERT_TRUE(file);
+  struct Case {
+    const char* name;
+    std::int64_t offset, length;
+    char fill;
+  } blocks[] = {
+      {"first half of a huge stretch", 0, 1048576, 'a'},
+      {"second half of the same stretch", 1048576, 1048576, 'b'},
+      {"short last stretch", kHugeWindowBytes, size - kHugeWindowBytes, 'c'},
+  };
+  {
+    // All mapped at once, as by three workers.
+    std::vector<MappedFile::Window> windows;
+    for (const Case& c : blocks) {
+      auto window = file->mapWindow(c.offset, c.length);
+      ASSERT_TRUE(window) << c.name;
+      windows.push_back(std::move(*window));
+    }
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+      const Case& c = blocks[i];
+      const std::string bytes(static_cast<std::size_t>(c.length), c.fill);
+      EXPECT_FALSE(windows[i].write(c.offset - 1, bytes.data(), 1) ||
+                   windows[i].write(c.offset + c.length, "x", 1))
+          << c.name << ": the mapping is wider than the stretch, the writes are not";
+      EXPECT_TRUE(windows[i].write(c.offset, bytes.data(), bytes.size())) << c.name;
+    }
+  }
+  file->startWriteback(0, kHugeWindowBytes);
+  EXPECT_TRUE(file->flush());
+  file->close();
+  const auto bytes = readFile(path);
+  ASSERT_TRUE(bytes);
+  ASSERT_EQ(bytes->size(), static_cast<std::size_t>(size));
+  for (const Case& c : blocks) {
+    EXPECT_EQ(bytes->substr(static_cast<std::size_t>(c.offset), static_cast<std::size_t>(c.length)),
+              std::string(static_cast<std::size_t>(c.length), c.fill))
+        << c.name;
+  }
 }
 
 // ---------------------------------------------------------------- downloads
